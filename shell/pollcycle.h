@@ -1,0 +1,27 @@
+#pragma once
+// What start-up and the event loop need of a protocol's poll cycle. The block
+// protocol and the Modbus master each implement it over a SerialPort and the
+// grid model.
+
+#include <cstdint>
+
+namespace lumo {
+
+class PollCycle {
+public:
+    virtual ~PollCycle() = default;
+
+    // Length of one complete answer: the serial receive threshold.
+    virtual int receiveThreshold() const = 0;
+    // Start-up sets CurrentAddress to 1 before the port is opened ...
+    virtual void setCurrentAddress(std::int16_t address) = 0;
+    // ... and, for the block protocol only, BlockIndex to 0 after it.
+    virtual void resetBlockIndex() = 0;
+
+    // Tick of the poll timer Timer1.
+    virtual void tick() = 0;
+    // Receive event of the serial port, with its event code.
+    virtual void onReceiveEvent(int eventCode) = 0;
+};
+
+}  // namespace lumo

@@ -1,0 +1,51 @@
+#pragma once
+// The settings file: table "lumoe", first row, fields com, timer, num and
+// Settings, each read as text. Every operation opens the file, works on the
+// first row and closes it again; nothing stays open in between. The store
+// never creates the file, the table or the row.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumo {
+
+struct SettingsRecord {
+    // Each field's text, or nothing when it could not be read.
+    std::optional<std::string> timer;
+    std::optional<std::string> num;
+    std::optional<std::string> com;
+    std::optional<std::string> settings;
+};
+
+struct StoreOutcome {
+    SettingsRecord fields;
+    // Every failed step, in the order they happened; the last one is the one
+    // start-up reports.
+    std::vector<std::string> failures;
+
+    bool ok() const { return failures.empty(); }
+};
+
+struct SettingsEdit {
+    std::string interval;   // -> timer
+    std::string count;      // -> num
+    std::string baud;       // -> Settings
+    std::string portEntry;  // "com1".."com10" -> com as the number; anything else leaves com
+};
+
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    virtual StoreOutcome load() = 0;
+    // Writes the edit into the first row in one transaction and returns the
+    // four fields as they are about to be stored (read back before the
+    // commit). A failed save changes nothing in the file.
+    virtual StoreOutcome save(const SettingsEdit& edit) = 0;
+};
+
+// The port number of a port entry "com1".."com10", or nothing.
+std::optional<int> portNumberOfEntry(const std::string& entry);
+
+}  // namespace lumo

@@ -1,0 +1,46 @@
+#pragma once
+// Outcome of one platform operation: success, or a failure description that
+// says what failed and where (a file path and SQLite's message, a device path
+// and the system's error text).
+
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace lumo {
+
+class Status {
+public:
+    static Status success() { return Status(); }
+    static Status failure(std::string description) { return Status(std::move(description)); }
+
+    bool ok() const { return !failed_; }
+    const std::string& error() const { return error_; }
+
+private:
+    Status() = default;
+    explicit Status(std::string description) : failed_(true), error_(std::move(description)) {}
+
+    bool failed_ = false;
+    std::string error_;
+};
+
+template <class T>
+class Result {
+public:
+    static Result success(T value) { return Result(std::move(value), {}); }
+    static Result failure(std::string description) { return Result(std::nullopt, std::move(description)); }
+
+    bool ok() const { return value_.has_value(); }
+    const T& value() const { return *value_; }
+    T& value() { return *value_; }
+    const std::string& error() const { return error_; }
+
+private:
+    Result(std::optional<T> value, std::string error) : value_(std::move(value)), error_(std::move(error)) {}
+
+    std::optional<T> value_;
+    std::string error_;
+};
+
+}  // namespace lumo
