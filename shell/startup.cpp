@@ -1,0 +1,145 @@
+#include "startup.h"
+
+#include "baudtable.h"
+
+#include <charconv>
+#include <limits>
+
+namespace lumo {
+
+namespace {
+
+// Remembers the most recent failure of the sequence.
+class FailureMemory {
+public:
+    void note(const Status& status)
+    {
+        if (!status.ok())
+            last_ = status.error();
+    }
+    void note(const std::string& failure) { last_ = failure; }
+    const std::optional<std::string>& last() const { return last_; }
+
+private:
+    std::optional<std::string> last_;
+};
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+void loadSettings(const StartupParts& p, FailureMemory& failures)
+{
+    const StoreOutcome loaded = p.store.load();
+    const SettingsRecord& r = loaded.fields;
+    if (r.timer)
+        p.fields.setText(ValueField::Interval, *r.timer);
+    if (r.num)
+        p.fields.setText(ValueField::Count, *r.num);
+    if (r.com)
+        p.fields.setText(ValueField::Port, *r.com);
+    if (r.settings)
+        p.fields.setText(ValueField::Baud, *r.settings);
+    for (const std::string& failure : loaded.failures)
+        failures.note(failure);
+}
+
+void setPageVisibility(const StartupParts& p)
+{
+    const double n = p.fields.instrumentCount();
+    p.grid.setPageVisible(2, n >= 14);
+    p.grid.setPageVisible(3, n >= 27);
+}
+
+Status setTimerInterval(const StartupParts& p)
+{
+    const std::string& text = p.fields.text(ValueField::Interval);
+    const std::optional<long long> ms = integerValue(text);
+    if (!ms)
+        return Status::failure("send interval \"" + text + "\" is not a whole number of milliseconds");
+    if (*ms < 1 || *ms > kLongestInterval)
+        return Status::failure("send interval " + std::to_string(*ms) + " ms is outside 1.." +
+                               std::to_string(kLongestInterval) + " ms");
+    return p.timer.setInterval(static_cast<int>(*ms));
+}
+
+Status setPortNumber(const StartupParts& p)
+{
+    const std::string& text = p.fields.text(ValueField::Port);
+    const std::optional<long long> number = integerValue(text);
+    if (!number)
+        return Status::failure("port number \"" + text + "\" is not a whole number");
+    if (*number < std::numeric_limits<int>::min() || *number > std::numeric_limits<int>::max())
+        return Status::failure("port number " + text + " is out of range");
+    return p.port.setPortNumber(static_cast<int>(*number));
+}
+
+void openAndConfigurePort(const StartupParts& p, FailureMemory& failures)
+{
+    failures.note(setPortNumber(p));
+    failures.note(p.port.open());
+    failures.note(p.port.setNoHandshaking());
+    failures.note(p.port.setSendThreshold(0));
+    failures.note(p.port.setLineSettings("9600,n,8,1"));
+    failures.note(p.port.setBinaryInput());
+    failures.note(p.port.clearOutput());
+    failures.note(p.port.clearInput());
+    failures.note(p.port.setLineSettings(lineSettingsForBaudText(p.fields.text(ValueField::Baud))));
+    failures.note(p.port.setReceiveThreshold(p.poll.receiveThreshold()));
+}
+
+}  // namespace
+
+std::optional<long long> integerValue(std::string_view text)
+{
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+StartupResult formLoad(const StartupParts& p)
+{
+    FailureMemory failures;
+
+    p.window.removeCloseCommand();  // its result is not looked at
+    if (p.guard.anotherCopyRunning())
+        return StartupResult::AnotherCopyRunning;
+
+    p.grid.setPageVisible(3, true);
+    p.grid.setPageVisible(2, true);
+    loadSettings(p, failures);
+    setPageVisibility(p);
+    failures.note(p.window.selectCountEntry("1"));
+
+    failures.note(setTimerInterval(p));
+    p.timer.setEnabled(true);
+
+    p.poll.setCurrentAddress(1);
+    openAndConfigurePort(p, failures);
+    p.poll.resetBlockIndex();
+
+    StartupResult result = StartupResult::Polling;
+    if (failures.last()) {
+        p.dialogs.inform("Com" + std::to_string(p.port.portNumber()) + " is not available." + "\r\n" +
+                         *failures.last());
+        p.fields.setText(ValueField::Status, std::string(kPortStoppedText));
+        p.timer.setEnabled(false);
+        p.timer.setInterval(0);
+        result = StartupResult::Stopped;
+    }
+    p.window.makeIntervalEntryDigitsOnly();
+    return result;
+}
+
+}  // namespace lumo
