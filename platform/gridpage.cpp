@@ -1,0 +1,102 @@
+#include "gridpage.h"
+
+#include <QCloseEvent>
+#include <QImage>
+#include <QPixmap>
+
+namespace lumo {
+
+namespace {
+
+bool closingAllowed = false;
+
+QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+}  // namespace
+
+QImage indicatorPicture()
+{
+    QImage image(33, 27, QImage::Format_RGB32);
+    image.fill(QColor(236, 233, 216));
+    // Columns 5..25 and rows 3..22: centre (15.5, 13), radii 10.5 and 10,
+    // measured at pixel centres so the disc touches all four edges.
+    const QRgb green = qRgb(0, 128, 0);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const double dx = (x + 0.5 - 15.5) / 10.5;
+            const double dy = (y + 0.5 - 13.0) / 10.0;
+            if (dx * dx + dy * dy <= 1.0)
+                image.setPixel(x, y, green);
+        }
+    }
+    return image;
+}
+
+Qt::WindowFlags pageWindowFlags()
+{
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
+}
+
+GridPage::GridPage(const PageLayout& layout, const QString& title, QWidget* parent)
+    : QWidget(parent, pageWindowFlags()), layout_(layout)
+{
+    setWindowTitle(title);
+    setFixedSize(px(layout.clientWidth), px(layout.clientHeight));
+    buildGrid();
+}
+
+void GridPage::buildGrid()
+{
+    for (int slot = 0; slot < 8; ++slot) {
+        auto* heading = new QLabel(QString::fromUtf8(kHeadings[slot]), this);
+        heading->setGeometry(twipRect(layout_.headingLeft[slot], layout_.headingTop, kHeadingWidth[slot],
+                                      kHeadingHeight));
+        headings_[slot] = heading;
+    }
+    const int firstInstrument = (layout_.page - 1) * 13 + 1;
+    for (int line = 0; line < 13; ++line) {
+        const int instrument = firstInstrument + line;
+        auto* number = new QLabel(QString::number(instrument), this);
+        const int numberWidth = instrument < 10 ? 135 : 255;
+        number->setGeometry(twipRect(layout_.numberLeft, layout_.numberTop0 + kLinePitch * line, numberWidth,
+                                     kHeadingHeight));
+        numbers_[line] = number;
+        for (int slot = 0; slot < 8; ++slot) {
+            auto* cell = new QLineEdit(this);
+            cell->setReadOnly(true);
+            cell->setFocusPolicy(Qt::NoFocus);
+            cell->setGeometry(twipRect(layout_.slotLeft0 + kSlotPitch * slot, layout_.lineTop0 + kLinePitch * line,
+                                       slot == 7 ? kAlarmCellWidth : kCellWidth, kCellHeight));
+            cell->setAccessibleName(QString::number(instrument) + ' ' + QString::fromUtf8(kHeadings[slot]));
+            cells_[line][slot] = cell;
+        }
+    }
+    indicator_ = new QLabel(this);
+    indicator_->setPixmap(QPixmap::fromImage(indicatorPicture()));
+    indicator_->setGeometry(twipRect(120, 120, 495, 405));
+    indicator_->setAccessibleName(QStringLiteral("Image2"));
+    indicator_->hide();
+}
+
+void GridPage::setCellText(int line, int slot, const QString& text)
+{
+    QLineEdit* field = cells_[line][slot];
+    field->setText(text);
+    // A text longer than the field shows its beginning.
+    field->setCursorPosition(0);
+}
+
+void GridPage::allowClosing() { closingAllowed = true; }
+
+void GridPage::closeEvent(QCloseEvent* event)
+{
+    if (closingAllowed)
+        event->accept();
+    else
+        event->ignore();
+}
+
+}  // namespace lumo

@@ -1,0 +1,52 @@
+#pragma once
+// One page window of the grid: column headings, instrument number labels,
+// 13 lines of 8 read-only cells and the activity indicator Image2. The main
+// window is a page with the settings area below its grid.
+
+#include "pagelayout.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QWidget>
+
+#include <array>
+
+namespace lumo {
+
+class GridPage : public QWidget {
+    Q_OBJECT
+public:
+    GridPage(const PageLayout& layout, const QString& title, QWidget* parent = nullptr);
+
+    int page() const { return layout_.page; }
+    QLineEdit* cell(int line, int slot) const { return cells_[line][slot]; }
+    QLabel* indicator() const { return indicator_; }
+    QLabel* numberLabel(int line) const { return numbers_[line]; }
+    QLabel* heading(int slot) const { return headings_[slot]; }
+
+    void setCellText(int line, int slot, const QString& text);
+
+    // Windows refuse to close until the program ends.
+    static void allowClosing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildGrid();
+
+    PageLayout layout_;
+    std::array<std::array<QLineEdit*, 8>, 13> cells_{};
+    std::array<QLabel*, 13> numbers_{};
+    std::array<QLabel*, 8> headings_{};
+    QLabel* indicator_ = nullptr;
+};
+
+// The indicator picture: a green disc RGB(0, 128, 0) over columns 5..25 and
+// rows 3..22 of a 33 x 27 picture on RGB(236, 233, 216).
+QImage indicatorPicture();
+
+// Window flags of every page: a title and a minimise box, no close box.
+Qt::WindowFlags pageWindowFlags();
+
+}  // namespace lumo

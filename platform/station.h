@@ -1,0 +1,66 @@
+#pragma once
+// Everything a monitoring program is made of, wired together: the grid model
+// and its three windows, the value fields, the settings file, the serial
+// port, the poll timer and the protocol's poll cycle. Both programs are this
+// station with their own titles and poll cycle.
+
+#include "commands.h"
+#include "gridmodel.h"
+#include "pollcycle.h"
+#include "serialport.h"
+#include "startup.h"
+#include "timers.h"
+#include "valuefields.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace lumo {
+
+class GridPage;
+class MainWindow;
+
+struct StationConfig {
+    QString programName;  // message boxes bear it
+    QString mainTitle;    // Form1
+    QString pageTitle;    // Form2 and Form3
+    std::function<std::unique_ptr<PollCycle>(SerialPort&, GridModel&, const ValueFields&, OneShotTimer&)>
+        makePollCycle;
+};
+
+class Station : public ProgramEnd {
+public:
+    // programDir: where lumo.mdb and the comN links are. dialogs: the
+    // program's message boxes unless a test passes its own.
+    Station(const StationConfig& config, const QString& programPath, Dialogs* dialogs = nullptr);
+    ~Station() override;
+
+    // Form_Load; on Polling or Stopped the main window is shown afterwards.
+    StartupResult start();
+    void endProgram() override;
+    bool ended() const { return ended_; }
+
+    GridModel& grid();
+    ValueFields& fields();
+    MainWindow& mainWindow();
+    GridPage& page(int page);  // 1..3
+    PollCycle& pollCycle();
+    PollTimer& pollTimer();
+    Commands& commands();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+    bool ended_ = false;
+};
+
+// Picks the Simplified Chinese CJK font for the whole program; false when no
+// such font is installed (Chinese would then be drawn as empty boxes).
+bool applyStationFont();
+
+// The whole program: QApplication, station, event loop.
+int runStation(int argc, char** argv, const StationConfig& config);
+
+}  // namespace lumo
