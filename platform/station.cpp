@@ -7,10 +7,10 @@
 #include "qttimers.h"
 #include "singlecopy.h"
 #include "sqlitesettingsstore.h"
+#include "stationfont.h"
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QFontDatabase>
 
 namespace lumo {
 
@@ -122,19 +122,6 @@ GridPage& Station::page(int page)
     if (page == 3)
         return parts_->page3;
     return parts_->main;
-}
-
-bool applyStationFont()
-{
-    // With only Noto CJK installed Qt would pick the Japanese glyph forms
-    // under most locales; ask for the Simplified Chinese family by name.
-    for (const char* family : {"Noto Sans CJK SC", "Noto Serif CJK SC", "WenQuanYi Micro Hei"}) {
-        if (QFontDatabase::hasFamily(QString::fromLatin1(family))) {
-            QApplication::setFont(QFont(QString::fromLatin1(family), 9));
-            return true;
-        }
-    }
-    return false;
 }
 
 int runStation(int argc, char** argv, const StationConfig& config)

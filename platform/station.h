@@ -56,10 +56,6 @@ private:
     bool ended_ = false;
 };
 
-// Picks the Simplified Chinese CJK font for the whole program; false when no
-// such font is installed (Chinese would then be drawn as empty boxes).
-bool applyStationFont();
-
 // The whole program: QApplication, station, event loop.
 int runStation(int argc, char** argv, const StationConfig& config);
 
