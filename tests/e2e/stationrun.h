@@ -1,0 +1,38 @@
+#pragma once
+// A whole station in this process: the real start-up, settings file, Qt
+// serial layer, poll timer and windows (offscreen), in a temporary program
+// directory. Message boxes go to a fake, so nothing waits for a click.
+
+#include "fakeshell.h"
+#include "programdir.h"
+#include "station.h"
+
+#include <QFile>
+
+#include <memory>
+
+namespace lumo::testing {
+
+enum class Protocol { Block, Modbus };
+
+StationConfig stationConfig(Protocol protocol);
+
+class StationRun {
+public:
+    StationRun(ProgramDir& dir, Protocol protocol)
+    {
+        // The guard is keyed on the program's path: give each run its own.
+        const QString program = dir.file(protocol == Protocol::Block ? "lumoscan12" : "lumoscan13");
+        QFile f(program);
+        f.open(QIODevice::WriteOnly);
+        station = std::make_unique<Station>(stationConfig(protocol), program, &dialogs);
+    }
+
+    GridModel& grid() { return station->grid(); }
+    std::string cell(int n, int r) { return station->grid().cellText(n, r); }
+
+    FakeDialogs dialogs;
+    std::unique_ptr<Station> station;
+};
+
+}  // namespace lumo::testing
