@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     fields.setText(lumo::ValueField::Interval, "200");
     fields.setText(lumo::ValueField::Port, "1");
     fields.setText(lumo::ValueField::Baud, "9600");
-    const bool editor = argc > 2 && QString::fromLocal8Bit(argv[2]) == QStringLiteral("--editor");
+    const bool editor = QCoreApplication::arguments().contains(QStringLiteral("--editor"));
     if (editor) {
         form1.setEditorVisible(true);
         form1.setChangeCommandEnabled(false);
@@ -55,5 +55,9 @@ int main(int argc, char** argv)
         page->grab().save(file);
         std::printf("%s\n", qPrintable(file));
     }
+    // --stay keeps the windows up for an outside reader (screen reader tests).
+    for (int i = 2; i < argc; ++i)
+        if (QString::fromLocal8Bit(argv[i]) == QStringLiteral("--stay"))
+            return app.exec();
     return 0;
 }
