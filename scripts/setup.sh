@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   # tests: pseudo-terminals, a display, screenshots, accessibility, peers
   socat xvfb xauth x11-apps imagemagick dbus at-spi2-core python3 python3-pyatspi
-  python3-pymodbus libmodbus-dev mbpoll
+  python3-pymodbus python3-serial python3-serial-asyncio libmodbus-dev mbpoll
   # Simplified Chinese glyphs; without a CJK font Qt draws empty boxes
   fonts-noto-cjk
 )
