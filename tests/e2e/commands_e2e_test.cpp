@@ -116,6 +116,7 @@ TEST(CommandsEndToEnd, YesSavesAndTheNextStartShowsTheNewSettings)
     click(p.form1().confirmButton());
     EXPECT_TRUE(p.run->station->ended());
 
+    p.run.reset();  // the ended copy lets go of its lock and port
     p.run = std::make_unique<StationRun>(p.dir, Protocol::Modbus);
     p.run->station->start();
     lumo::ValueFields& fields = p.run->station->fields();
