@@ -1,0 +1,38 @@
+#pragma once
+// The settings file "lumo.mdb" beside the program, kept as an SQLite
+// database: table "lumoe", first row, fields com, timer, num and Settings.
+//
+// Each load or save opens its own connection read-write without ever creating
+// the file, works on the first row and closes everything before it returns.
+// A locked file gives up after about a second instead of hanging the user
+// interface thread.
+
+#include <string>
+
+#include "settingsstore.h"
+
+namespace lumo {
+
+class SqliteSettingsStore : public SettingsStore {
+public:
+    // programDirectory: the directory of the running program; the file is
+    // <programDirectory>/lumo.mdb (made absolute, so failures name it in full).
+    explicit SqliteSettingsStore(const std::string& programDirectory);
+
+    const std::string& filePath() const { return path_; }
+
+    // Reads timer, num, com and Settings of the first row, each on its own:
+    // one missing, null or unreadable field fails alone.
+    StoreOutcome load() override;
+
+    // One transaction: timer, num and Settings are written (each its own
+    // step), com only for a port entry "com1".."com10", the four fields are
+    // read back, then the row is committed. Any failure rolls the whole
+    // transaction back, so a failed save leaves the file as it was.
+    StoreOutcome save(const SettingsEdit& edit) override;
+
+private:
+    std::string path_;
+};
+
+}  // namespace lumo

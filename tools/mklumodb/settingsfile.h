@@ -1,0 +1,43 @@
+#pragma once
+// Creation of a settings file "lumo.mdb" for a fresh installation: table
+// lumoe (com INTEGER, timer TEXT, num TEXT, Settings TEXT) holding one row.
+// The programs themselves never create this file; this build-time tool does.
+
+#include <string>
+#include <vector>
+
+#include "status.h"
+
+namespace lumo::mklumodb {
+
+struct SettingsRow {
+    int com = 1;                   // port COM1
+    std::string timer = "200";     // send interval, milliseconds
+    std::string num = "13";        // instruments: one page full
+    std::string settings = "9600"; // baud rate
+};
+
+// What to do when the target file already exists.
+enum class Existing {
+    Refuse,   // default: fail and leave it alone
+    Replace,  // --force
+    Keep,     // --if-missing: succeed without touching it
+};
+
+struct Options {
+    std::string path;
+    SettingsRow row;
+    Existing existing = Existing::Refuse;
+};
+
+// The command line without the program name:
+//   [--force | --if-missing] <path> [com timer num Settings]
+Result<Options> parseArguments(const std::vector<std::string>& arguments);
+
+std::string usage();
+
+// Builds the file under a temporary name beside the target and renames it
+// into place, so an interrupted run never leaves a half-written settings file.
+Status writeSettingsFile(const Options& options);
+
+}  // namespace lumo::mklumodb
