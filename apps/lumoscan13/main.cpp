@@ -11,7 +11,7 @@ int main(int argc, char** argv)
     config.pageTitle = QStringLiteral("LUMO-QSPAR-MODBUS");
     config.makePollCycle = [](lumo::SerialPort& port, lumo::GridModel& grid, const lumo::ValueFields& fields,
                               lumo::OneShotTimer& chainTimer) {
-        return std::make_unique<lumo::ModbusPoller>(port, grid, fields, chainTimer);
+        return std::make_unique<lumo::modbus::ModbusPoller>(port, grid, fields, chainTimer);
     };
     return lumo::runStation(argc, argv, config);
 }

@@ -21,7 +21,7 @@ StationConfig stationConfig(Protocol protocol)
         config.pageTitle = "LUMO-QSPAR-MODBUS";
         config.makePollCycle = [](SerialPort& port, GridModel& grid, const ValueFields& fields,
                                   OneShotTimer& chain) {
-            return std::make_unique<ModbusPoller>(port, grid, fields, chain);
+            return std::make_unique<modbus::ModbusPoller>(port, grid, fields, chain);
         };
     }
     return config;
