@@ -1,0 +1,275 @@
+// The Qt serial line over real pseudo-terminals: receive threshold, buffer
+// clearing, writes, open failures and the far end vanishing.
+
+#include "qtserialport.h"
+#include "serial_pty.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <termios.h>
+
+namespace lumo {
+namespace {
+
+using testing::Pty;
+using testing::ProgramDirectory;
+using testing::runEventLoopFor;
+using testing::waitUntil;
+
+Bytes counting(std::size_t count, std::uint8_t from = 0)
+{
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(from + i);
+    return bytes;
+}
+
+speed_t lineSpeed(int fd)
+{
+    termios attributes{};
+    tcgetattr(fd, &attributes);
+    return cfgetospeed(&attributes);
+}
+
+class SerialOverPty : public ::testing::Test {
+protected:
+    // Configures the port the way start-up does, then counts receive events.
+    void openConfigured(int threshold, const char* settings = "9600,n,8,1")
+    {
+        directory.link(1, pty->slavePath());
+        port = std::make_unique<QtSerialPort>(directory.path());
+        ASSERT_TRUE(port->setPortNumber(1).ok());
+        const Status opened = port->open();
+        ASSERT_TRUE(opened.ok()) << opened.error();
+        ASSERT_TRUE(port->setNoHandshaking().ok());
+        ASSERT_TRUE(port->setSendThreshold(0).ok());
+        ASSERT_TRUE(port->setLineSettings("9600,n,8,1").ok());
+        ASSERT_TRUE(port->setBinaryInput().ok());
+        ASSERT_TRUE(port->clearOutput().ok());
+        ASSERT_TRUE(port->clearInput().ok());
+        ASSERT_TRUE(port->setLineSettings(settings).ok());
+        ASSERT_TRUE(port->setReceiveThreshold(threshold).ok());
+        port->setReceiveHandler([this](int code) {
+            events.push_back(code);
+            if (readInHandler) {
+                auto got = port->readWaiting();
+                ASSERT_TRUE(got.ok()) << got.error();
+                reads.push_back(got.value());
+            }
+        });
+    }
+
+    std::unique_ptr<Pty> pty = std::make_unique<Pty>();
+    ProgramDirectory directory;
+    std::unique_ptr<QtSerialPort> port;
+    std::vector<int> events;
+    std::vector<Bytes> reads;
+    bool readInHandler = true;
+};
+
+TEST_F(SerialOverPty, NineBytesRaiseNothingTheTenthRaisesOneEvent)
+{
+    openConfigured(10);
+    pty->send(counting(9));
+    runEventLoopFor(200);
+    EXPECT_TRUE(events.empty());
+    pty->send({0x09});
+    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
+    runEventLoopFor(100);
+    ASSERT_EQ(events, std::vector<int>{kReceiveEventData});
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0], counting(10));
+}
+
+TEST_F(SerialOverPty, ShortModbusExceptionAnswerRaisesNothingAt57)
+{
+    openConfigured(57);
+    pty->send({0x01, 0x83, 0x02, 0xC0, 0xF1});
+    runEventLoopFor(300);
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(SerialOverPty, AnswerInPiecesRaisesOneEventAndTheReadGetsItAll)
+{
+    openConfigured(57);
+    const Bytes answer = counting(57, 0x40);
+    pty->send(Bytes(answer.begin(), answer.begin() + 7));
+    runEventLoopFor(30);
+    pty->send(Bytes(answer.begin() + 7, answer.begin() + 27));
+    runEventLoopFor(30);
+    EXPECT_TRUE(events.empty());
+    pty->send(Bytes(answer.begin() + 27, answer.end()));
+    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
+    runEventLoopFor(150);
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0], answer);
+}
+
+TEST_F(SerialOverPty, ThresholdZeroRaisesNoEvents)
+{
+    openConfigured(0);
+    pty->send(counting(20));
+    runEventLoopFor(200);
+    EXPECT_TRUE(events.empty());
+    const auto got = port->readWaiting();
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got.value(), counting(20));
+}
+
+TEST_F(SerialOverPty, ClearInputDropsWaitingBytes)
+{
+    openConfigured(0);
+    pty->send(counting(12));
+    runEventLoopFor(200);
+    ASSERT_TRUE(port->clearInput().ok());
+    pty->send({0xAA});
+    Bytes got;
+    ASSERT_TRUE(waitUntil([&] {
+        auto piece = port->readWaiting();
+        got.insert(got.end(), piece.value().begin(), piece.value().end());
+        return !got.empty();
+    }));
+    EXPECT_EQ(got, Bytes{0xAA});
+}
+
+TEST_F(SerialOverPty, HandlerThatClearsAndWritesIsSafe)
+{
+    openConfigured(10);
+    readInHandler = false;
+    port->setReceiveHandler([this](int code) {
+        events.push_back(code);
+        EXPECT_TRUE(port->clearOutput().ok());
+        EXPECT_TRUE(port->clearInput().ok());
+        EXPECT_TRUE(port->write(Bytes{0x2A, 0x02, 0x00, 0x2E}).ok());
+    });
+    pty->send(counting(10));
+    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
+    EXPECT_EQ(pty->receive(4), (Bytes{0x2A, 0x02, 0x00, 0x2E}));
+    runEventLoopFor(100);
+    EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(SerialOverPty, WrittenBytesArriveInOrder)
+{
+    openConfigured(10, "19200,n,8,1");
+    EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B19200));
+    Bytes all;
+    for (std::uint8_t address = 1; address <= 5; ++address) {
+        const Bytes request{0x2A, address, 0x03, 0x2E};
+        ASSERT_TRUE(port->write(request).ok());
+        all.insert(all.end(), request.begin(), request.end());
+    }
+    const Bytes binary = counting(256);
+    ASSERT_TRUE(port->write(binary).ok());
+    all.insert(all.end(), binary.begin(), binary.end());
+    EXPECT_EQ(pty->receive(all.size()), all);
+}
+
+TEST_F(SerialOverPty, LineSettingsChangeOnTheOpenPortMalformedLeaveItAlone)
+{
+    openConfigured(10, "19200,n,8,1");
+    ASSERT_TRUE(port->setLineSettings("4800,n,8,1").ok());
+    EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B4800));
+    EXPECT_FALSE(port->setLineSettings("9600,n,8").ok());
+    EXPECT_FALSE(port->setLineSettings("9600,q,8,1").ok());
+    EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B4800));
+    // A pty may refuse parity or 7 bits; either answer is fine, no crash.
+    port->setLineSettings("9600,e,7,1");
+    EXPECT_TRUE(port->setLineSettings("14400,n,8,1").ok());
+}
+
+TEST_F(SerialOverPty, SettingsGivenBeforeOpenAreApplied)
+{
+    directory.link(1, pty->slavePath());
+    QtSerialPort early(directory.path());
+    ASSERT_TRUE(early.setLineSettings("2400,n,8,1").ok());
+    ASSERT_TRUE(early.open().ok());
+    EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B2400));
+    const Status changeNumber = early.setPortNumber(2);
+    EXPECT_FALSE(changeNumber.ok());
+    EXPECT_EQ(early.portNumber(), 1);
+    EXPECT_FALSE(early.open().ok());
+}
+
+TEST_F(SerialOverPty, MissingDeviceFailsNamingTheLinkAndTarget)
+{
+    const std::string target = pty->slavePath() + "-gone";
+    directory.link(3, target);
+    QtSerialPort port3(directory.path());
+    ASSERT_TRUE(port3.setPortNumber(3).ok());
+    const Status s = port3.open();
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error(), "cannot open COM3 (" + (directory.path() / "com3").string() + " -> " + target +
+                             "): No such file or directory");
+}
+
+TEST_F(SerialOverPty, NoLinkFailsNamingTtyS)
+{
+    QtSerialPort port200(directory.path());
+    ASSERT_TRUE(port200.setPortNumber(200).ok());
+    const Status s = port200.open();
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().rfind("cannot open COM200 (/dev/ttyS199): ", 0), 0u) << s.error();
+}
+
+TEST_F(SerialOverPty, DeviceHeldByAnotherProgramFailsNamingThePath)
+{
+    QProcess holder;
+    holder.start(LUMO_SERIAL_HOLDER, {QString::fromStdString(pty->slavePath())});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil([&] { return holder.readAllStandardOutput().contains("open"); }, 5000))
+        << holder.readAllStandardError().toStdString();
+
+    directory.link(1, pty->slavePath());
+    QtSerialPort held(directory.path());
+    const Status s = held.open();
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.error().find("cannot open COM1 ("), std::string::npos) << s.error();
+    EXPECT_NE(s.error().find(pty->slavePath()), std::string::npos) << s.error();
+
+    holder.closeWriteChannel();
+    ASSERT_TRUE(holder.waitForFinished(5000));
+    const Status afterwards = held.open();
+    EXPECT_TRUE(afterwards.ok()) << afterwards.error();
+}
+
+TEST_F(SerialOverPty, VanishedFarEndDoesNotSpinAndTheLineComesBack)
+{
+    openConfigured(10, "19200,n,8,1");
+    pty->closeMaster();
+
+    const double before = testing::processCpuSeconds();
+    runEventLoopFor(1000);
+    const double spent = testing::processCpuSeconds() - before;
+    EXPECT_LT(spent, 0.2) << "event loop spun on the read error";
+    EXPECT_TRUE(port->isLost());
+
+    EXPECT_FALSE(port->write(Bytes{0x2A, 0x01, 0x00, 0x2E}).ok());
+    EXPECT_FALSE(port->clearInput().ok());
+    EXPECT_FALSE(port->readWaiting().ok());
+    const double beforeSecond = testing::processCpuSeconds();
+    runEventLoopFor(500);
+    EXPECT_LT(testing::processCpuSeconds() - beforeSecond, 0.1) << "spun after a failed write";
+
+    // The adapter is back under a new device node.
+    auto replacement = std::make_unique<Pty>();
+    directory.link(1, replacement->slavePath());
+    const Bytes request{0x2A, 0x02, 0x00, 0x2E};
+    const Status resumed = port->write(request);
+    ASSERT_TRUE(resumed.ok()) << resumed.error();
+    EXPECT_FALSE(port->isLost());
+    EXPECT_EQ(replacement->receive(request.size()), request);
+    EXPECT_EQ(lineSpeed(replacement->slaveFd()), speed_t(B19200));
+
+    replacement->send(counting(10));
+    ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0], counting(10));
+}
+
+}  // namespace
+}  // namespace lumo
