@@ -1,185 +1,249 @@
 #include "qtserialport.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QMetaObject>
 
 #include <charconv>
+#include <system_error>
+#include <vector>
 
 namespace lumo {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-std::optional<int> wholeNumber(std::string_view text)
+std::string_view trimmed(std::string_view text)
 {
-    int value = 0;
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string_view> splitCommas(std::string_view text)
+std::vector<std::string_view> commaFields(std::string_view text)
 {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
+    std::vector<std::string_view> fields;
     for (;;) {
-        const std::size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
+        const auto comma = text.find(',');
+        fields.push_back(trimmed(text.substr(0, comma)));
         if (comma == std::string_view::npos)
-            return parts;
-        start = comma + 1;
+            return fields;
+        text.remove_prefix(comma + 1);
     }
 }
+
+bool wholeNumber(std::string_view text, qint32& value)
+{
+    if (text.empty())
+        return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+bool parityOfLetter(std::string_view text, QSerialPort::Parity& parity)
+{
+    if (text.size() != 1)
+        return false;
+    switch (text[0]) {
+    case 'n': case 'N': parity = QSerialPort::NoParity; return true;
+    case 'e': case 'E': parity = QSerialPort::EvenParity; return true;
+    case 'o': case 'O': parity = QSerialPort::OddParity; return true;
+    case 'm': case 'M': parity = QSerialPort::MarkParity; return true;
+    case 's': case 'S': parity = QSerialPort::SpaceParity; return true;
+    default: return false;
+    }
+}
+
+bool stopBitsOfText(std::string_view text, QSerialPort::StopBits& stopBits)
+{
+    if (text == "1")
+        stopBits = QSerialPort::OneStop;
+    else if (text == "1.5")
+        stopBits = QSerialPort::OneAndHalfStop;
+    else if (text == "2")
+        stopBits = QSerialPort::TwoStop;
+    else
+        return false;
+    return true;
+}
+
+std::string text(const QString& qtText) { return qtText.toStdString(); }
 
 }  // namespace
 
-std::optional<LineSettings> parseLineSettings(std::string_view text)
+Result<LineSettings> parseLineSettings(std::string_view settingsText)
 {
-    const std::vector<std::string_view> parts = splitCommas(text);
-    if (parts.size() != 4)
-        return std::nullopt;
-    LineSettings line;
-    const std::optional<int> baud = wholeNumber(parts[0]);
-    if (!baud || *baud <= 0)
-        return std::nullopt;
-    line.baud = *baud;
-    if (parts[1].size() != 1)
-        return std::nullopt;
-    switch (parts[1][0]) {
-    case 'n': case 'N': line.parity = QSerialPort::NoParity; break;
-    case 'e': case 'E': line.parity = QSerialPort::EvenParity; break;
-    case 'o': case 'O': line.parity = QSerialPort::OddParity; break;
-    case 'm': case 'M': line.parity = QSerialPort::MarkParity; break;
-    case 's': case 'S': line.parity = QSerialPort::SpaceParity; break;
-    default: return std::nullopt;
-    }
-    const std::optional<int> bits = wholeNumber(parts[2]);
-    if (!bits || *bits < 5 || *bits > 8)
-        return std::nullopt;
-    line.dataBits = static_cast<QSerialPort::DataBits>(*bits);
-    if (parts[3] == "1")
-        line.stopBits = QSerialPort::OneStop;
-    else if (parts[3] == "1.5")
-        line.stopBits = QSerialPort::OneAndHalfStop;
-    else if (parts[3] == "2")
-        line.stopBits = QSerialPort::TwoStop;
-    else
-        return std::nullopt;
-    return line;
+    const std::string quoted = "line settings \"" + std::string(settingsText) + "\"";
+    const auto fields = commaFields(settingsText);
+    if (fields.size() != 4)
+        return Result<LineSettings>::failure(quoted + ": expected baud,parity,data bits,stop bits");
+    LineSettings settings;
+    if (!wholeNumber(fields[0], settings.baud) || settings.baud <= 0)
+        return Result<LineSettings>::failure(quoted + ": baud rate is not a positive number");
+    if (!parityOfLetter(fields[1], settings.parity))
+        return Result<LineSettings>::failure(quoted + ": parity is not one of n, e, o, m, s");
+    qint32 dataBits = 0;
+    if (!wholeNumber(fields[2], dataBits) || dataBits < 5 || dataBits > 8)
+        return Result<LineSettings>::failure(quoted + ": data bits are not 5 to 8");
+    settings.dataBits = static_cast<QSerialPort::DataBits>(dataBits);
+    if (!stopBitsOfText(fields[3], settings.stopBits))
+        return Result<LineSettings>::failure(quoted + ": stop bits are not 1, 1.5 or 2");
+    return Result<LineSettings>::success(settings);
 }
 
-QtSerialPort::QtSerialPort(const QString& programDir) : dir_(programDir)
+PortPath resolvePortPath(const fs::path& programDirectory, int number)
 {
-    QObject::connect(&port_, &QSerialPort::readyRead, [this] { onReadyRead(); });
-    QObject::connect(&port_, &QSerialPort::errorOccurred,
+    std::error_code error;
+    const fs::path directory = fs::absolute(programDirectory, error).lexically_normal();
+    const fs::path entry = directory / ("com" + std::to_string(number));
+    const auto entryStatus = fs::symlink_status(entry, error);
+    if (error || !fs::exists(entryStatus)) {
+        const std::string device = "/dev/ttyS" + std::to_string(number - 1);
+        return {device, device};
+    }
+    fs::path device = entry;
+    std::string shown = entry.string();
+    if (fs::is_symlink(entryStatus)) {
+        fs::path target = fs::read_symlink(entry, error);
+        if (!error) {
+            if (target.is_relative())
+                target = directory / target;
+            device = target.lexically_normal();
+            shown += " -> " + device.string();
+        }
+    }
+    // A target such as /dev/serial/by-id/usb-... is itself a link: open the
+    // real device, so that Qt's lock file is the one every other program
+    // that opens /dev/ttyUSB0 takes too.
+    const fs::path real = fs::canonical(device, error);
+    if (!error && real != device) {
+        shown += " -> " + real.string();
+        device = real;
+    }
+    return {device.string(), shown};
+}
+
+QtSerialPort::QtSerialPort(fs::path programDirectory)
+    : programDirectory_(std::move(programDirectory)), port_(std::make_unique<QSerialPort>())
+{
+    QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { onReadyRead(); });
+    QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
                      [this](QSerialPort::SerialPortError error) { onError(error); });
 }
 
 QtSerialPort::~QtSerialPort()
 {
-    if (port_.isOpen())
-        port_.close();
+    port_->disconnect();
+    if (port_->isOpen())
+        port_->close();
 }
 
-QString QtSerialPort::devicePath(int number) const
+std::string QtSerialPort::portName() const
 {
-    const QFileInfo link(QDir(dir_).filePath(QStringLiteral("com%1").arg(number)));
-    if (link.isSymLink() || link.exists()) {
-        // Follow every link, so the same device is always locked under the
-        // same name; a dangling link names its own target.
-        const QString device = link.canonicalFilePath();
-        if (!device.isEmpty())
-            return device;
-        return link.isSymLink() ? link.symLinkTarget() : link.absoluteFilePath();
-    }
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    return "COM" + std::to_string(number_) + " (" + resolvePortPath(programDirectory_, number_).shown + ")";
 }
-
-std::string QtSerialPort::describe() const
-{
-    const QString link = QDir(dir_).filePath(QStringLiteral("com%1").arg(number_));
-    const QString device = openedPath_.isEmpty() ? devicePath(number_) : openedPath_;
-    QString text = QStringLiteral("COM%1 (").arg(number_);
-    if (QFileInfo(link).isSymLink() || QFileInfo::exists(link))
-        text += link + QStringLiteral(" -> ");
-    text += device + ')';
-    return text.toStdString();
-}
-
-Status QtSerialPort::failure(const QString& what) const
-{
-    return Status::failure(describe() + ": " + what.toStdString());
-}
-
-Status QtSerialPort::notOpen() const { return Status::failure(describe() + " is not open"); }
 
 Status QtSerialPort::setPortNumber(int number)
 {
-    if (port_.isOpen())
-        return failure(QStringLiteral("the port number cannot change while the port is open"));
     if (number < 1 || number > 255)
-        return Status::failure("port number " + std::to_string(number) + " is outside 1..255");
+        return Status::failure("port number " + std::to_string(number) + " is not in 1..255");
+    if (opened_)
+        return Status::failure("cannot change the port number while " + openedName_ + " is open");
     number_ = number;
     return Status::success();
 }
 
+int QtSerialPort::portNumber() const { return number_; }
+
 Status QtSerialPort::open()
 {
-    if (port_.isOpen())
-        return failure(QStringLiteral("the port is already open"));
-    return openDevice();
+    if (opened_ && !lost_)
+        return Status::failure(openedName_ + " is already open");
+    if (lost_)
+        closeLostPort();
+    return openResolved();
 }
 
-Status QtSerialPort::openDevice()
+// Resolves COMN afresh and opens it with every setting remembered so far;
+// Qt applies them as part of opening and refuses the open if one fails.
+Status QtSerialPort::openResolved()
 {
-    openedPath_.clear();
-    const QString path = devicePath(number_);
-    port_.setPortName(path);
-    if (!port_.open(QIODevice::ReadWrite))
-        return Status::failure("cannot open " + describe() + ": " + port_.errorString().toStdString());
-    openedPath_ = path;
+    const PortPath path = resolvePortPath(programDirectory_, number_);
+    const std::string name = "COM" + std::to_string(number_) + " (" + path.shown + ")";
+    port_->setPortName(QString::fromStdString(path.device));
+    port_->setBaudRate(lineSettings_.baud);
+    port_->setParity(lineSettings_.parity);
+    port_->setDataBits(lineSettings_.dataBits);
+    port_->setStopBits(lineSettings_.stopBits);
+    port_->clearError();
+    if (!port_->open(QIODevice::ReadWrite))
+        return Status::failure("cannot open " + name + ": " + text(port_->errorString()));
+    opened_ = true;
     lost_ = false;
-    port_.setFlowControl(QSerialPort::NoFlowControl);
-    return applyLineSettings(line_);
+    lossReason_.clear();
+    openedName_ = name;
+    return Status::success();
 }
 
-Status QtSerialPort::applyLineSettings(const LineSettings& line)
+Status QtSerialPort::applyLineSettings(const LineSettings& settings)
 {
-    if (!port_.setBaudRate(line.baud) || !port_.setParity(line.parity) || !port_.setDataBits(line.dataBits) ||
-        !port_.setStopBits(line.stopBits))
-        return failure(QStringLiteral("cannot set the line settings: ") + port_.errorString());
+    const auto failed = [this](const char* what) {
+        return Status::failure("cannot set the " + std::string(what) + " of " + openedName_ + ": " +
+                               text(port_->errorString()));
+    };
+    if (!port_->setBaudRate(settings.baud))
+        return failed("baud rate");
+    if (!port_->setParity(settings.parity))
+        return failed("parity");
+    if (!port_->setDataBits(settings.dataBits))
+        return failed("data bits");
+    if (!port_->setStopBits(settings.stopBits))
+        return failed("stop bits");
     return Status::success();
 }
 
 Status QtSerialPort::setNoHandshaking()
 {
-    if (port_.isOpen() && !port_.setFlowControl(QSerialPort::NoFlowControl))
-        return failure(QStringLiteral("cannot turn off flow control: ") + port_.errorString());
+    if (!port_->setFlowControl(QSerialPort::NoFlowControl))
+        return Status::failure("cannot turn off flow control of " + openedName_ + ": " +
+                               text(port_->errorString()));
     return Status::success();
 }
 
+// Qt has no counterpart of a send threshold; it is kept for the record.
 Status QtSerialPort::setSendThreshold(int bytes)
 {
     if (bytes < 0)
         return Status::failure("send threshold " + std::to_string(bytes) + " is negative");
-    sendThreshold_ = bytes;  // no send events are used
+    sendThreshold_ = bytes;
     return Status::success();
 }
 
-Status QtSerialPort::setLineSettings(std::string_view settings)
+Status QtSerialPort::setLineSettings(std::string_view settingsText)
 {
-    const std::optional<LineSettings> line = parseLineSettings(settings);
-    if (!line)
-        return failure(QStringLiteral("malformed line settings \"%1\"").arg(QString::fromUtf8(settings)));
-    if (port_.isOpen()) {
-        if (Status applied = applyLineSettings(*line); !applied.ok())
+    const auto parsed = parseLineSettings(settingsText);
+    if (!parsed.ok())
+        return Status::failure(parsed.error());
+    if (port_->isOpen()) {
+        port_->clearError();
+        if (Status applied = applyLineSettings(parsed.value()); !applied.ok()) {
+            // A pty or driver may refuse parity or 7 bits half-way: put the
+            // line back the way it was rather than leave it mixed.
+            applyLineSettings(lineSettings_);
             return applied;
+        }
     }
-    line_ = *line;
+    lineSettings_ = parsed.value();
     return Status::success();
 }
 
-Status QtSerialPort::setBinaryInput() { return Status::success(); }  // bytes are all we ever hand over
+// QSerialPort always hands over bytes; nothing to switch.
+Status QtSerialPort::setBinaryInput()
+{
+    binaryInput_ = true;
+    return Status::success();
+}
 
 Status QtSerialPort::setReceiveThreshold(int bytes)
 {
@@ -189,70 +253,118 @@ Status QtSerialPort::setReceiveThreshold(int bytes)
     return Status::success();
 }
 
+// While the far end is gone every operation but write fails without a
+// word; write is the one that tries to get the line back.
+Status QtSerialPort::ensureUsable(const char* operation)
+{
+    if (lost_)
+        return Status::failure("cannot " + std::string(operation) + ": " + openedName_ + " was lost (" +
+                               lossReason_ + ")");
+    if (!opened_)
+        return Status::failure(portName() + " is not open");
+    return Status::success();
+}
+
 Status QtSerialPort::clearOutput()
 {
-    if (!port_.isOpen())
-        return notOpen();
-    if (!port_.clear(QSerialPort::Output))
-        return failure(QStringLiteral("cannot clear the output: ") + port_.errorString());
+    if (Status usable = ensureUsable("clear output"); !usable.ok())
+        return usable;
+    if (!port_->clear(QSerialPort::Output))
+        return Status::failure("cannot clear output of " + openedName_ + ": " + text(port_->errorString()));
     return Status::success();
 }
 
 Status QtSerialPort::clearInput()
 {
-    if (!port_.isOpen())
-        return notOpen();
-    if (!port_.clear(QSerialPort::Input))
-        return failure(QStringLiteral("cannot clear the input: ") + port_.errorString());
+    if (Status usable = ensureUsable("clear input"); !usable.ok())
+        return usable;
+    if (!port_->clear(QSerialPort::Input))
+        return Status::failure("cannot clear input of " + openedName_ + ": " + text(port_->errorString()));
     return Status::success();
 }
 
 Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {
-    // A device that vanished gets one attempt to come back per request.
-    if (lost_ && !port_.isOpen()) {
-        if (Status reopened = openDevice(); !reopened.ok())
-            return reopened;
+    if (lost_) {
+        closeLostPort();
+        if (Status reopened = openResolved(); !reopened.ok())
+            return Status::failure("cannot write: " + reopened.error());
     }
-    if (!port_.isOpen())
-        return notOpen();
+    if (Status usable = ensureUsable("write"); !usable.ok())
+        return usable;
+    port_->clearError();
     const auto size = static_cast<qint64>(bytes.size());
-    const qint64 written = port_.write(reinterpret_cast<const char*>(bytes.data()), size);
-    if (written != size)
-        return failure(QStringLiteral("cannot write: ") + port_.errorString());
-    port_.flush();  // out now, not at the next turn of the event loop
+    const qint64 taken = port_->write(reinterpret_cast<const char*>(bytes.data()), size);
+    if (taken != size)
+        return Status::failure("cannot write " + std::to_string(size) + " bytes to " + openedName_ + ": " +
+                               text(port_->errorString()));
+    // Hand the request to the driver now rather than at the next turn of
+    // the event loop: the instrument's answer time starts here.
+    port_->flush();
+    if (lost_)
+        return Status::failure("cannot write to " + openedName_ + ": " + lossReason_);
+    if (port_->error() != QSerialPort::NoError) {
+        const std::string reason = text(port_->errorString());
+        port_->clear(QSerialPort::Output);
+        return Status::failure("cannot write to " + openedName_ + ": " + reason);
+    }
     return Status::success();
 }
 
 Result<Bytes> QtSerialPort::readWaiting()
 {
-    if (!port_.isOpen())
-        return Result<Bytes>::failure(notOpen().error());
-    const QByteArray data = port_.readAll();
-    return Result<Bytes>::success(Bytes(data.begin(), data.end()));
+    if (Status usable = ensureUsable("read"); !usable.ok())
+        return Result<Bytes>::failure(usable.error());
+    const QByteArray waiting = port_->readAll();
+    return Result<Bytes>::success(Bytes(waiting.begin(), waiting.end()));
 }
 
+void QtSerialPort::setReceiveHandler(ReceiveHandler handler) { receiveHandler_ = std::move(handler); }
+
+// readyRead may come once per piece or once for several pieces, so the
+// threshold is checked on what is waiting, not on the signals.
 void QtSerialPort::onReadyRead()
 {
-    // Pieces are joined: the event waits for the threshold, however the bytes
-    // arrived. The handler may read, clear or write; it is never re-entered.
-    if (inHandler_ || receiveThreshold_ <= 0 || !handler_)
+    if (lost_ || inReceiveHandler_ || receiveThreshold_ <= 0 || !receiveHandler_)
         return;
-    if (port_.bytesAvailable() < receiveThreshold_)
+    if (port_->bytesAvailable() < receiveThreshold_)
         return;
-    inHandler_ = true;
-    handler_(kReceiveEventData);
-    inHandler_ = false;
+    // The handler reads, clears and writes on this port; a readyRead that
+    // Qt delivers meanwhile must not raise a second event inside the first.
+    inReceiveHandler_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inReceiveHandler_};
+    receiveHandler_(kReceiveEventData);
 }
 
+// The far end is gone: Qt would repeat the read error on every turn of the
+// event loop. Closing is deferred to the next turn because the error is
+// reported from inside Qt's own read notification.
 void QtSerialPort::onError(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
         return;
-    if (!port_.isOpen())
+    if (!opened_ || lost_)
         return;
-    port_.close();
     lost_ = true;
+    lossReason_ = text(port_->errorString());
+    closeQueued_ = true;
+    QMetaObject::invokeMethod(
+        port_.get(),
+        [this] {
+            if (closeQueued_)
+                closeLostPort();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSerialPort::closeLostPort()
+{
+    closeQueued_ = false;
+    if (port_->isOpen())
+        port_->close();
 }
 
 }  // namespace lumo

@@ -1,23 +1,29 @@
 #pragma once
-// The serial line on QSerialPort, on the GUI thread.
+// The station's serial line on Qt's QSerialPort, living on the GUI thread.
 //
-// Port number N names COMN: the device a link named comN in the program's
-// directory points to when there is one (so COM3 can be /dev/ttyUSB0, a
-// /dev/serial/by-id path, or a pseudo-terminal in tests), otherwise
-// /dev/ttyS<N-1>.
+// Port N is COMN. On this platform COMN is whatever a link (or file) named
+// "comN" in the program directory points at, otherwise /dev/ttyS<N-1>; the
+// name is resolved each time the port is opened, so re-pointing the link
+// takes effect at the next open.
 //
-// When the device vanishes while open (an unplugged adapter, a closed
-// pseudo-terminal) the port is closed at once: Qt would otherwise report the
-// read error in a tight loop. The next write then tries to open the same port
-// again with the same settings, so polling resumes without a restart.
+// When the far end vanishes (USB adapter unplugged, pty master closed) Qt
+// reports a read error on every turn of the event loop while isOpen() stays
+// true. The port is then closed at once and marked lost; the next write
+// tries one reopen with the same settings, so polling resumes by itself when
+// the device is back.
 
 #include "serialport.h"
 
 #include <QSerialPort>
-#include <QString>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
 
 namespace lumo {
 
+// A line settings text such as "9600,n,8,1" taken apart.
 struct LineSettings {
     qint32 baud = 9600;
     QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -25,16 +31,28 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
-// "9600,n,8,1" -> settings; nothing for a malformed text.
-std::optional<LineSettings> parseLineSettings(std::string_view text);
+// Baud (a positive whole number), parity letter n/e/o/m/s in either case,
+// data bits 5..8, stop bits 1, 1.5 or 2, separated by commas; blanks around
+// the fields are allowed. Anything else fails with a description.
+Result<LineSettings> parseLineSettings(std::string_view text);
+
+// Where port N leads. `device` is what gets opened; `shown` is the same for
+// a person reading a failure ("/opt/lumo/com3 -> /dev/ttyUSB0").
+struct PortPath {
+    std::string device;
+    std::string shown;
+};
+PortPath resolvePortPath(const std::filesystem::path& programDirectory, int number);
 
 class QtSerialPort : public SerialPort {
 public:
-    explicit QtSerialPort(const QString& programDir);
+    explicit QtSerialPort(std::filesystem::path programDirectory);
     ~QtSerialPort() override;
+    QtSerialPort(const QtSerialPort&) = delete;
+    QtSerialPort& operator=(const QtSerialPort&) = delete;
 
     Status setPortNumber(int number) override;
-    int portNumber() const override { return number_; }
+    int portNumber() const override;
     Status open() override;
     Status setNoHandshaking() override;
     Status setSendThreshold(int bytes) override;
@@ -45,32 +63,35 @@ public:
     Status clearInput() override;
     Status write(std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readWaiting() override;
-    void setReceiveHandler(ReceiveHandler handler) override { handler_ = std::move(handler); }
+    void setReceiveHandler(ReceiveHandler handler) override;
 
-    // The device that port number N names now.
-    QString devicePath(int number) const;
-    bool isOpen() const { return port_.isOpen(); }
-    bool deviceLost() const { return lost_; }
+    // True between the loss of the far end and a successful reopen.
+    bool isLost() const { return lost_; }
 
 private:
+    std::string portName() const;  // "COM3 (/opt/lumo/com3 -> /dev/pts/7)"
+    Status openResolved();
+    Status applyLineSettings(const LineSettings& settings);
+    Status ensureUsable(const char* operation);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    Status openDevice();
-    Status applyLineSettings(const LineSettings& line);
-    Status notOpen() const;
-    Status failure(const QString& what) const;
-    std::string describe() const;
+    void closeLostPort();
 
-    QSerialPort port_;
-    QString dir_;
+    std::filesystem::path programDirectory_;
+    std::unique_ptr<QSerialPort> port_;
     int number_ = 1;
-    LineSettings line_;
+    LineSettings lineSettings_;
     int receiveThreshold_ = 0;
     int sendThreshold_ = 0;
+    bool binaryInput_ = false;
+    ReceiveHandler receiveHandler_;
+    bool inReceiveHandler_ = false;
+    // The program opened the port; stays true while the far end is lost.
+    bool opened_ = false;
+    std::string openedName_;
     bool lost_ = false;
-    bool inHandler_ = false;
-    QString openedPath_;
-    ReceiveHandler handler_;
+    bool closeQueued_ = false;
+    std::string lossReason_;
 };
 
 }  // namespace lumo

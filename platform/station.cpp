@@ -45,7 +45,7 @@ struct Station::Parts {
           ownDialogs(config.programName, &main),
           dialogs(dialogs ? *dialogs : ownDialogs),
           store(programDir.toStdString()),
-          port(programDir),
+          port(programDir.toStdString()),
           timer([this] { poll->tick(); }),
           poll(config.makePollCycle(port, grid, fields, chainTimer)),
           commands(main, this->dialogs, store, fields, timer, end)
