@@ -177,8 +177,11 @@ Status QtSerialPort::openResolved()
     port_->setDataBits(lineSettings_.dataBits);
     port_->setStopBits(lineSettings_.stopBits);
     port_->clearError();
-    if (!port_->open(QIODevice::ReadWrite))
-        return Status::failure("cannot open " + name + ": " + text(port_->errorString()));
+    if (!port_->open(QIODevice::ReadWrite)) {
+        openFailure_ = "cannot open " + name + ": " + text(port_->errorString());
+        return Status::failure(openFailure_);
+    }
+    openFailure_.clear();
     opened_ = true;
     lost_ = false;
     lossReason_.clear();
@@ -260,8 +263,11 @@ Status QtSerialPort::ensureUsable(const char* operation)
     if (lost_)
         return Status::failure("cannot " + std::string(operation) + ": " + openedName_ + " was lost (" +
                                lossReason_ + ")");
+    // Say why it is not open: start-up reports the last failure it saw,
+    // and that must still name the device and the system's reason.
     if (!opened_)
-        return Status::failure(portName() + " is not open");
+        return Status::failure(portName() + " is not open" +
+                               (openFailure_.empty() ? std::string() : " (" + openFailure_ + ")"));
     return Status::success();
 }
 

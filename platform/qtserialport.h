@@ -92,6 +92,7 @@ private:
     bool lost_ = false;
     bool closeQueued_ = false;
     std::string lossReason_;
+    std::string openFailure_;  // why the last open failed, until one succeeds
 };
 
 }  // namespace lumo

@@ -177,5 +177,18 @@ TEST(ClosedPort, OperationsFailNamingThePort)
     EXPECT_EQ(port.readWaiting().error(), notOpen);
 }
 
+// Start-up reports only the last failure of its sequence, which is one of
+// these: it must still say why the port could not be opened.
+TEST(ClosedPort, AfterAFailedOpenOperationsTellWhy)
+{
+    ProgramDirectory directory;
+    QtSerialPort port(directory.path());
+    ASSERT_TRUE(port.setPortNumber(200).ok());
+    const Status opened = port.open();
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(port.clearInput().error(), "COM200 (/dev/ttyS199) is not open (" + opened.error() + ")");
+    EXPECT_NE(opened.error().find("No such file or directory"), std::string::npos) << opened.error();
+}
+
 }  // namespace
 }  // namespace lumo
