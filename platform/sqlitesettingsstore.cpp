@@ -333,8 +333,10 @@ StoreOutcome SqliteSettingsStore::save(const SettingsEdit& edit)
         session.fail(rowId.error());
     }
 
-    // All or nothing: a save that failed anywhere leaves the file untouched.
-    if (session.outcome().ok() && session.check(db.execute("COMMIT")))
+    // A field that could not be written was passed over; what could be
+    // written is stored only if the commit succeeds, so a save that fails
+    // as a whole (no row, a file that cannot be written) changes nothing.
+    if (rowId.ok() && session.check(db.execute("COMMIT")))
         return std::move(session.outcome());
     db.execute("ROLLBACK");
     return std::move(session.outcome());

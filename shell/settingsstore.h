@@ -41,7 +41,8 @@ public:
     virtual StoreOutcome load() = 0;
     // Writes the edit into the first row in one transaction and returns the
     // four fields as they are about to be stored (read back before the
-    // commit). A failed save changes nothing in the file.
+    // commit). A field that cannot be written is passed over and the others
+    // are still committed; a save that cannot commit changes nothing.
     virtual StoreOutcome save(const SettingsEdit& edit) = 0;
 };
 

@@ -368,14 +368,18 @@ TEST_F(StoreTest, SaveTouchesOnlyTheFirstRow)
     EXPECT_EQ(texts, (std::vector<std::string>{"4 0300 20 19200", "9 400 3 1200"}));
 }
 
-TEST_F(StoreTest, SaveWithAFieldMissingWritesNothing)
+// Each field is written on its own: one that cannot be written is passed
+// over, and the others are stored when the commit succeeds.
+TEST_F(StoreTest, SaveWithAFieldMissingStillStoresTheOthers)
 {
     runSql(file_, kFieldCases[9].sql);
-    expectSaveChangesNothing("writing field \"num\": no such column: num");
     const StoreOutcome outcome = save(kEdit);
-    // The other writes went on: their read-back shows what was about to be stored.
+    ASSERT_FALSE(outcome.failures.empty());
+    EXPECT_EQ(outcome.failures.front(), failurePrefix() + "writing field \"num\": no such column: num");
     expectRecord(outcome, "0300", std::nullopt, "4", "19200");
-    expectRecord(load(), "500", std::nullopt, "4", "2400");
+    StoreOutcome reloaded = load();
+    reloaded.failures.clear();
+    expectRecord(reloaded, "0300", std::nullopt, "4", "19200");
 }
 
 TEST_F(StoreTest, SaveIntoAFileHeldByAnotherProgramFailsAndChangesNothing)
@@ -399,14 +403,16 @@ TEST_F(StoreTest, SaveIntoAReadOnlyFileFailsAndChangesNothing)
     expectRecord(load(), "200", "13", "3", "9600");
 }
 
-TEST_F(StoreTest, SaveWhoseLastWriteIsRefusedRollsBackTheEarlierOnes)
+TEST_F(StoreTest, SaveWhoseOneWriteIsRefusedStillStoresTheOthers)
 {
-    // The database refuses the Settings write after timer and num went in.
+    // The database refuses the Settings write; timer, num and com go in.
     runSql(file_, std::string(kStandardTable)
                       + "create trigger guard before update of Settings on lumoe"
                         " begin select raise(abort, 'baud is locked'); end;");
-    expectSaveChangesNothing("writing field \"Settings\": baud is locked");
-    expectRecord(load(), "200", "13", "3", "9600");
+    const StoreOutcome outcome = save(kEdit);
+    ASSERT_EQ(outcome.failures.size(), 1u);
+    EXPECT_EQ(outcome.failures[0], failurePrefix() + "writing field \"Settings\": baud is locked");
+    expectRecord(load(), "0300", "20", "4", "9600");
 }
 
 // ---- the default settings file ----
