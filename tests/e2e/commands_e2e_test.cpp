@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -137,6 +138,23 @@ TEST(CommandsEndToEnd, YesWithAMissingSettingsFileStillEndsAndCreatesNothing)
     click(p.form1().confirmButton());
     EXPECT_TRUE(p.run->station->ended());
     EXPECT_FALSE(QFileInfo::exists(p.dir.file("lumo.mdb")));
+}
+
+// Root writes through chmod 0444; the immutable flag stops even root.
+TEST(CommandsEndToEnd, YesWithAReadOnlySettingsFileStillEndsAndLeavesItAsItWas)
+{
+    Polling p;
+    const QString file = p.dir.file("lumo.mdb");
+    if (QProcess::execute("chattr", {"+i", file}) != 0)
+        GTEST_SKIP() << "cannot make the settings file read-only here";
+    const QByteArray before = fileHash(file);
+    click(p.form1().changeButton());
+    typeInterval(p.form1(), "300");
+    p.run->dialogs.answers = {true};
+    click(p.form1().confirmButton());
+    EXPECT_TRUE(p.run->station->ended());
+    EXPECT_EQ(fileHash(file), before);
+    QProcess::execute("chattr", {"-i", file});
 }
 
 TEST(CommandsEndToEnd, ExitAnsweredNoKeepsRunningYesEnds)
