@@ -3,7 +3,6 @@
 
 #include "stationrun.h"
 
-#include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -108,12 +107,3 @@ TEST(BlockEndToEnd, SilentInstrumentStaysEmptyAndPollingMovesOn)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

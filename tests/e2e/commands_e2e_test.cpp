@@ -4,7 +4,6 @@
 #include "mainwindow.h"
 #include "stationrun.h"
 
-#include <QApplication>
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QTest>
@@ -170,12 +169,3 @@ TEST(CommandsEndToEnd, ExitAnsweredNoKeepsRunningYesEnds)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

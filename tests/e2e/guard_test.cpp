@@ -78,10 +78,3 @@ TEST(SingleCopy, KilledCopyLeavesNoStaleLock)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

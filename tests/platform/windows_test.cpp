@@ -5,7 +5,6 @@
 #include "mainwindow.h"
 #include "stationfont.h"
 
-#include <QApplication>
 #include <QFontInfo>
 #include <QTest>
 
@@ -201,12 +200,3 @@ TEST(Windows, SimplifiedChineseFontIsInstalled)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
