@@ -18,10 +18,22 @@ public:
             last_ = status.error();
     }
     void note(const std::string& failure) { last_ = failure; }
+    // The settings file's own failure, kept so that a field left empty by it
+    // can say why it is empty.
+    void noteStore(const std::string& failure)
+    {
+        note(failure);
+        store_ = failure;
+    }
+    std::string whyEmpty(const std::string& text) const
+    {
+        return text.empty() && store_ ? " (it was not read: " + *store_ + ")" : std::string();
+    }
     const std::optional<std::string>& last() const { return last_; }
 
 private:
     std::optional<std::string> last_;
+    std::optional<std::string> store_;
 };
 
 std::string_view trimmed(std::string_view text)
@@ -46,7 +58,7 @@ void loadSettings(const StartupParts& p, FailureMemory& failures)
     if (r.settings)
         p.fields.setText(ValueField::Baud, *r.settings);
     for (const std::string& failure : loaded.failures)
-        failures.note(failure);
+        failures.noteStore(failure);
 }
 
 void setPageVisibility(const StartupParts& p)
@@ -56,24 +68,25 @@ void setPageVisibility(const StartupParts& p)
     p.grid.setPageVisible(3, n >= 27);
 }
 
-Status setTimerInterval(const StartupParts& p)
+Status setTimerInterval(const StartupParts& p, const FailureMemory& failures)
 {
     const std::string& text = p.fields.text(ValueField::Interval);
     const std::optional<long long> ms = integerValue(text);
     if (!ms)
-        return Status::failure("send interval \"" + text + "\" is not a whole number of milliseconds");
+        return Status::failure("send interval \"" + text + "\" is not a whole number of milliseconds" +
+                               failures.whyEmpty(text));
     if (*ms < 1 || *ms > kLongestInterval)
         return Status::failure("send interval " + std::to_string(*ms) + " ms is outside 1.." +
                                std::to_string(kLongestInterval) + " ms");
     return p.timer.setInterval(static_cast<int>(*ms));
 }
 
-Status setPortNumber(const StartupParts& p)
+Status setPortNumber(const StartupParts& p, const FailureMemory& failures)
 {
     const std::string& text = p.fields.text(ValueField::Port);
     const std::optional<long long> number = integerValue(text);
     if (!number)
-        return Status::failure("port number \"" + text + "\" is not a whole number");
+        return Status::failure("port number \"" + text + "\" is not a whole number" + failures.whyEmpty(text));
     if (*number < std::numeric_limits<int>::min() || *number > std::numeric_limits<int>::max())
         return Status::failure("port number " + text + " is out of range");
     return p.port.setPortNumber(static_cast<int>(*number));
@@ -81,7 +94,7 @@ Status setPortNumber(const StartupParts& p)
 
 void openAndConfigurePort(const StartupParts& p, FailureMemory& failures)
 {
-    failures.note(setPortNumber(p));
+    failures.note(setPortNumber(p, failures));
     failures.note(p.port.open());
     failures.note(p.port.setNoHandshaking());
     failures.note(p.port.setSendThreshold(0));
@@ -122,7 +135,7 @@ StartupResult formLoad(const StartupParts& p)
     setPageVisibility(p);
     failures.note(p.window.selectCountEntry("1"));
 
-    failures.note(setTimerInterval(p));
+    failures.note(setTimerInterval(p, failures));
     p.timer.setEnabled(true);
 
     p.poll.setCurrentAddress(1);

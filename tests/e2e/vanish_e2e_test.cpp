@@ -108,12 +108,3 @@ INSTANTIATE_TEST_SUITE_P(BothPrograms, AdapterVanishes, ::testing::Values(Protoc
                          });
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

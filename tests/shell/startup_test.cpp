@@ -108,7 +108,7 @@ TEST(Startup, FailuresStopPollingWithOneMessage)
     } cases[] = {
         // The empty fields then fail too; the message tells the last failure.
         {"missing settings file", StoreOutcome{{}, {missing}}, {},
-         "Com1 is not available.\r\nport number \"\" is not a whole number"},
+         "Com1 is not available.\r\nport number \"\" is not a whole number (it was not read: " + missing + ")"},
         {"port held elsewhere",
          FakeStore::record("200", "13", "3", "9600"),
          {{"open", "cannot open COM3 (/dev/ttyS2): Permission error while locking the device"}},
