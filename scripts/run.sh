@@ -4,6 +4,9 @@
 # missing. With a display the windows open; without one the program runs
 # under Xvfb for a few seconds and the three windows are saved as PNG files.
 #   bash scripts/run.sh [lumoscan13|lumoscan12]
+# Headless, DEMO_SECONDS (default 4) is how long it polls before the shots;
+# lumoscan12 asks one block per tick, so its 39 instruments fill in about
+# 63 s (DEMO_SECONDS=65).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -66,9 +69,9 @@ fi
 # placewindows.py lays them side by side so each can be captured whole.
 unset QT_QPA_PLATFORM
 shots=$(xvfb-run -a -s "-screen 0 2560x1024x24" bash -c '
-  program=$1 dir=$2 placer=$3
+  program=$1 dir=$2 placer=$3 seconds=$4
   "$program" & app=$!
-  sleep 4
+  sleep "$seconds"
   n=0
   while read -r wid x y w h title; do
     n=$((n + 1))
@@ -78,5 +81,5 @@ shots=$(xvfb-run -a -s "-screen 0 2560x1024x24" bash -c '
     echo "$dir/$name.png"
   done < <(python3 "$placer" LUMO)
   kill "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
-' _ "$dir/$program_name" "$dir" "$top/bench/placewindows.py")
+' _ "$dir/$program_name" "$dir" "$top/bench/placewindows.py" "${DEMO_SECONDS:-4}")
 sort <<<"$shots"
