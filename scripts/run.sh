@@ -1,25 +1,85 @@
 #!/usr/bin/env bash
-# Installs and builds what is missing, then runs lumoscan13 from the build
-# tree. With no display it runs under Xvfb for a few seconds and writes a
-# screenshot instead.
+# The demonstration: lumoscan13 (or lumoscan12 with that argument) polling 39
+# simulated instruments on a pseudo-terminal. Installs and builds what is
+# missing. With a display the windows open; without one the program runs
+# under Xvfb for a few seconds and the three windows are saved as PNG files.
+#   bash scripts/run.sh [lumoscan13|lumoscan12]
+# Headless, DEMO_SECONDS (default 4) is how long it polls before the shots;
+# lumoscan12 asks one block per tick, so its 39 instruments fill in about
+# 63 s (DEMO_SECONDS=65).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$PWD
+
+program_name=${1:-lumoscan13}
+case "$program_name" in
+  lumoscan13) protocol=modbus ;;
+  lumoscan12) protocol=block ;;
+  *) echo "usage: bash scripts/run.sh [lumoscan13|lumoscan12]" >&2; exit 2 ;;
+esac
 
 bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target lumoscan13 >/dev/null
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build build -j"$(nproc)" --target "$program_name" lumosim mklumodb >/dev/null
 
-program=build/apps/lumoscan13/lumoscan13
-if [ -n "${DISPLAY:-}" ]; then
-  exec "$program"
+dir="$top/out/demo/$program_name"
+rm -rf "$dir"
+mkdir -p "$dir"
+cp "build/apps/$program_name/$program_name" "$dir/"
+build/tools/mklumodb/mklumodb "$dir/lumo.mdb" 1 200 39 9600
+
+# 39 instruments whose values move: sines and ramps; 7 never answers, 3 and
+# 20 report alarms.
+{
+  echo "protocol $protocol"
+  for a in $(seq 1 39); do
+    case $a in
+      7) echo "instrument 7 silent" ;;
+      3) echo "instrument 3 flow=0.5~0.4/7 velocity=0.05 percent=2 resistance=9.1 forward=512.25+0.01/s diameter=50 alarms=empty,lower" ;;
+      20) echo "instrument 20 flow=180~60/5 velocity=6.5 percent=99.5 resistance=2.2 forward=8800+12/s diameter=200 alarms=upper" ;;
+      *) echo "instrument $a flow=$((a * 10))~$a/$((5 + a % 7)) velocity=$((a % 5)).$((a % 10))~0.2/9 percent=$((a * 2))~3/11 resistance=$((1 + a % 9)).5 forward=$((a * 1000)).5+$((a % 4 + 1)).25/s reverse=$((a % 3)).75 diameter=$(( (a % 4 + 1) * 50 )) alarms=none" ;;
+    esac
+  done
+} > "$dir/scenario.txt"
+
+build/tools/lumosim/lumosim --scenario "$dir/scenario.txt" --pty --link "$dir/com1" \
+  --log "$dir/lumosim.log" --baud 9600 --turnaround-ms 2 > "$dir/lumosim.out" &
+sim_pid=$!
+app_pid=
+stop() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  kill "$sim_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+}
+trap stop EXIT
+trap 'exit 130' INT TERM
+for _ in $(seq 100); do [ -e "$dir/com1" ] && break; sleep 0.05; done
+[ -e "$dir/com1" ] || { echo "run: lumosim did not start" >&2; cat "$dir/lumosim.out" >&2; exit 1; }
+
+if [ -n "${DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+  "$dir/$program_name" & app_pid=$!
+  wait "$app_pid" || true
+  app_pid=
+  exit 0
 fi
 
-mkdir -p out
-shot="$PWD/out/lumoscan13.png"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  "$1" & pid=$!
-  sleep 4
-  import -window root "$2"
-  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
-' _ "$program" "$shot"
-echo "$shot"
+# Headless: under Xvfb there is no window manager, every window opens at 0,0;
+# placewindows.py lays them side by side so each can be captured whole.
+unset QT_QPA_PLATFORM
+shots=$(xvfb-run -a -s "-screen 0 2560x1024x24" bash -c '
+  program=$1 dir=$2 placer=$3 seconds=$4
+  "$program" & app=$!
+  sleep "$seconds"
+  n=0
+  while read -r wid x y w h title; do
+    n=$((n + 1))
+    case $n in 1) name=form1 ;; 2) name=form3 ;; *) name=form2 ;; esac
+    sleep 0.5
+    import -window "$wid" "$dir/$name.png"
+    echo "$dir/$name.png"
+  done < <(python3 "$placer" LUMO)
+  kill "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
+' _ "$dir/$program_name" "$dir" "$top/bench/placewindows.py" "${DEMO_SECONDS:-4}")
+sort <<<"$shots"
