@@ -1,5 +1,9 @@
 #include "qtserialport.h"
 
+#include <algorithm>
+
+#include <termios.h>
+
 #include <QMetaObject>
 
 #include <charconv>
@@ -186,7 +190,29 @@ Status QtSerialPort::openResolved()
     lost_ = false;
     lossReason_.clear();
     openedName_ = name;
+    applyWakeThreshold();
     return Status::success();
+}
+
+// The line discipline holds back the read notification until VMIN bytes
+// are waiting (non-canonical mode, VTIME 0), so the program wakes once per
+// answer instead of once per byte as the bytes trickle in at the line's
+// speed. Reads stay non-blocking; fewer bytes simply wait, as they would
+// for the receive event anyway, until the next tick clears them.
+void QtSerialPort::applyWakeThreshold()
+{
+    if (!opened_ || lost_)
+        return;
+    const int fd = port_->handle();
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0)
+        return;
+    const auto wake = static_cast<cc_t>(std::clamp(receiveThreshold_, 1, 255));
+    if (tio.c_cc[VMIN] == wake && tio.c_cc[VTIME] == 0)
+        return;
+    tio.c_cc[VMIN] = wake;
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &tio);
 }
 
 Status QtSerialPort::applyLineSettings(const LineSettings& settings)
@@ -238,6 +264,7 @@ Status QtSerialPort::setLineSettings(std::string_view settingsText)
         }
     }
     lineSettings_ = parsed.value();
+    applyWakeThreshold();
     return Status::success();
 }
 
@@ -253,6 +280,7 @@ Status QtSerialPort::setReceiveThreshold(int bytes)
     if (bytes < 0)
         return Status::failure("receive threshold " + std::to_string(bytes) + " is negative");
     receiveThreshold_ = bytes;
+    applyWakeThreshold();
     return Status::success();
 }
 

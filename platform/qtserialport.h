@@ -69,6 +69,7 @@ public:
     bool isLost() const { return lost_; }
 
 private:
+    void applyWakeThreshold();
     std::string portName() const;  // "COM3 (/opt/lumo/com3 -> /dev/pts/7)"
     Status openResolved();
     Status applyLineSettings(const LineSettings& settings);

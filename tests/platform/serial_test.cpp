@@ -84,6 +84,20 @@ TEST_F(SerialOverPty, NineBytesRaiseNothingTheTenthRaisesOneEvent)
     EXPECT_EQ(reads[0], counting(10));
 }
 
+// The program is woken once per answer, not once per byte: the line holds
+// the read back until the receive threshold is waiting.
+TEST_F(SerialOverPty, LineWakesTheProgramOnlyAtTheThreshold)
+{
+    openConfigured(57);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(pty->slaveFd(), &tio), 0);
+    EXPECT_EQ(tio.c_cc[VMIN], 57);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    ASSERT_TRUE(port->setLineSettings("19200,n,8,1").ok());
+    ASSERT_EQ(::tcgetattr(pty->slaveFd(), &tio), 0);
+    EXPECT_EQ(tio.c_cc[VMIN], 57) << "changing the line settings keeps the wake threshold";
+}
+
 TEST_F(SerialOverPty, ShortModbusExceptionAnswerRaisesNothingAt57)
 {
     openConfigured(57);
