@@ -34,7 +34,8 @@ for target in "${targets[@]}"; do
   if [ "$status" -ne 0 ]; then
     failed+=("$target")
     echo "fuzz: $target FAILED (exit $status); last lines of $log:" >&2
-    tail -n 40 "$log" >&2
+    grep -E 'invariant broken|ERROR:|runtime error|SUMMARY' "$log" | head -n 10 >&2 || true
+    tail -n 25 "$log" >&2
     for input in "$findings"/*; do
       [ -f "$input" ] || continue
       echo "fuzz: finding kept in $input:" >&2
