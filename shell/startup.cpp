@@ -111,8 +111,13 @@ void openAndConfigurePort(const StartupParts& p, FailureMemory& failures)
 std::optional<long long> integerValue(std::string_view text)
 {
     text = trimmed(text);
-    if (!text.empty() && text.front() == '+')
+    // One sign at most: from_chars takes a '-' but not a '+', so a '+' is
+    // dropped first and must not leave a second sign behind ("+-5").
+    if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-')
+            return std::nullopt;
+    }
     long long value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
