@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <system_error>
@@ -104,6 +105,14 @@ std::string absoluteSettingsPath(const std::string& directory)
 }
 
 class Connection {
+    static constexpr int kStatementBudgetSeconds = 3;
+    std::chrono::steady_clock::time_point deadline_{};
+
+    static int pastDeadline(void* self)
+    {
+        return std::chrono::steady_clock::now() > static_cast<Connection*>(self)->deadline_ ? 1 : 0;
+    }
+
 public:
     Connection() = default;
     Connection(const Connection&) = delete;
@@ -119,6 +128,10 @@ public:
         if (rc != SQLITE_OK)
             return Status::failure(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
         sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        // A file edited by other means may make "lumoe" a view that computes
+        // without end; no statement of ours may run longer than this.
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(kStatementBudgetSeconds);
+        sqlite3_progress_handler(db_, 10000, &Connection::pastDeadline, this);
         return execute("PRAGMA schema_version");
     }
 

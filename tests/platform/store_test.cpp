@@ -2,6 +2,8 @@
 // files in a fresh temporary directory per test.
 
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -187,6 +189,18 @@ TEST_F(StoreTest, ZeroByteFileIsAnEmptyDatabase)
     EXPECT_EQ(load().failures, std::vector<std::string>{failurePrefix() + "no such table: lumoe"});
     expectSaveChangesNothing("no such table: lumoe");
     EXPECT_EQ(fs::file_size(file_), 0u);
+}
+
+// "lumoe" as a view that never ends: the load gives up instead of hanging.
+TEST_F(StoreTest, EndlessViewFailsInsteadOfHanging)
+{
+    runSql(file_, "create view lumoe as with recursive n(i) as (select 1 union all select i + 1 from n)"
+                  " select i as com, 'x' as timer, 'y' as num, 'z' as Settings from n order by i desc");
+    const auto started = std::chrono::steady_clock::now();
+    const StoreOutcome outcome = load();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_FALSE(outcome.failures.empty());
+    EXPECT_NE(outcome.failures.back().find("interrupted"), std::string::npos) << outcome.failures.back();
 }
 
 TEST_F(StoreTest, EmptyTableFails)
