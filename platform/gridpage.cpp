@@ -84,6 +84,10 @@ void GridPage::buildGrid()
 void GridPage::setCellText(int line, int slot, const QString& text)
 {
     QLineEdit* field = cells_[line][slot];
+    // Every answer rewrites all eight cells; most keep their text, and
+    // repainting them would be most of the program's work.
+    if (field->text() == text)
+        return;
     field->setText(text);
     // A text longer than the field shows its beginning.
     field->setCursorPosition(0);
