@@ -11,12 +11,10 @@
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
+
+#include "heldfile.h"
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -54,41 +52,8 @@ QByteArray fileHash(const QString& path)
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
-// Immutable files refuse writes even to root, unlike chmod 0444.
-bool setImmutable(const QString& path, bool immutable)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
-// Another program holding the settings file, as a second connection.
-class Holder {
-public:
-    Holder(const QString& path, const char* begin)
-    {
-        EXPECT_EQ(sqlite3_open(path.toLocal8Bit().constData(), &db_), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db_, begin, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
-    }
-    ~Holder()
-    {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db_);
-    }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-private:
-    sqlite3* db_ = nullptr;
-};
+using lumo::testing::Holder;
+using lumo::testing::setImmutable;
 
 // All 39 instruments answer Modbus requests; instrument N's flow is N.
 std::string allInstruments()
@@ -300,7 +265,7 @@ TEST(HeldFile, AWriteTransactionElsewhereStillLetsStartUpRead)
 {
     std::unique_ptr<Holder> holder;
     Start s(standardFile("1", "'50'", "'3'", "'9600'"),
-            [&](ProgramDir& dir) { holder = std::make_unique<Holder>(dir.file("lumo.mdb"), "BEGIN IMMEDIATE"); });
+            [&](ProgramDir& dir) { holder = std::make_unique<Holder>(dir.file("lumo.mdb").toStdString(), "BEGIN IMMEDIATE"); });
     EXPECT_EQ(s.result, StartupResult::Polling) << s.message();
     EXPECT_EQ(s.field(ValueField::Count), "3");
 }
@@ -309,7 +274,7 @@ TEST(HeldFile, AnExclusiveHolderStopsStartUpInBoundedTime)
 {
     std::unique_ptr<Holder> holder;
     Start s(standardFile("1", "'50'", "'3'", "'9600'"),
-            [&](ProgramDir& dir) { holder = std::make_unique<Holder>(dir.file("lumo.mdb"), "BEGIN EXCLUSIVE"); });
+            [&](ProgramDir& dir) { holder = std::make_unique<Holder>(dir.file("lumo.mdb").toStdString(), "BEGIN EXCLUSIVE"); });
     EXPECT_LT(s.startMs, 10000);
     // The locked file leaves every value field empty; the port is the last
     // step to fail.
@@ -337,7 +302,7 @@ TEST(FailedSave, LockedFileEndsTheProgramAndKeepsTheFile)
     const QString file = s.dir.file("lumo.mdb");
     const QByteArray before = fileHash(file);
     {
-        Holder holder(file, "BEGIN IMMEDIATE");
+        Holder holder(file.toStdString(), "BEGIN IMMEDIATE");
         confirmNewInterval(s);
     }
     EXPECT_EQ(fileHash(file), before);
@@ -349,10 +314,10 @@ TEST(FailedSave, ReadOnlyFileEndsTheProgramAndKeepsTheFile)
     ASSERT_EQ(s.result, StartupResult::Polling) << s.message();
     const QString file = s.dir.file("lumo.mdb");
     const QByteArray before = fileHash(file);
-    if (!setImmutable(file, true))
+    if (!setImmutable(file.toStdString(), true))
         GTEST_SKIP() << "this file system has no immutable flag";
     confirmNewInterval(s);
-    setImmutable(file, false);
+    setImmutable(file.toStdString(), false);
     EXPECT_EQ(fileHash(file), before);
 }
 

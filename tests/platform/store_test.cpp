@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "heldfile.h"
+
 #include <chrono>
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -53,39 +51,8 @@ void runSql(const fs::path& path, const std::string& sql)
     ASSERT_EQ(rc, SQLITE_OK) << error << " in: " << sql;
 }
 
-// Immutable files refuse writes even to root, unlike chmod 0444.
-bool setImmutable(const fs::path& path, bool immutable)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-}
-
-// Another program holding the settings file, as a second connection.
-class Holder {
-public:
-    Holder(const fs::path& path, const char* begin)
-    {
-        EXPECT_EQ(sqlite3_open(path.c_str(), &db_), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db_, begin, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db_);
-    }
-    ~Holder()
-    {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db_);
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
+using lumo::testing::Holder;
+using lumo::testing::setImmutable;
 
 constexpr const char* kStandardTable =
     "create table lumoe (com INTEGER, timer TEXT, num TEXT, Settings TEXT);"
@@ -104,7 +71,7 @@ protected:
     }
     void TearDown() override
     {
-        setImmutable(file_, false);
+        setImmutable(file_.string(), false);
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
@@ -307,10 +274,10 @@ TEST_F(StoreTest, LoadReadsWhileAnotherProgramIsWritingButNotWhileItHoldsTheFile
 {
     runSql(file_, kStandardTable);
     {
-        Holder writer(file_, "BEGIN IMMEDIATE");
+        Holder writer(file_.string(), "BEGIN IMMEDIATE");
         EXPECT_TRUE(load().ok());
     }
-    Holder exclusive(file_, "BEGIN EXCLUSIVE");
+    Holder exclusive(file_.string(), "BEGIN EXCLUSIVE");
     EXPECT_EQ(load().failures, std::vector<std::string>{failurePrefix() + "database is locked"});
 }
 
@@ -400,7 +367,7 @@ TEST_F(StoreTest, SaveIntoAFileHeldByAnotherProgramFailsAndChangesNothing)
 {
     runSql(file_, kStandardTable);
     {
-        Holder writer(file_, "BEGIN IMMEDIATE");
+        Holder writer(file_.string(), "BEGIN IMMEDIATE");
         expectSaveChangesNothing(": database is locked");
     }
     expectRecord(load(), "200", "13", "3", "9600");
@@ -411,7 +378,7 @@ TEST_F(StoreTest, SaveIntoAReadOnlyFileFailsAndChangesNothing)
     runSql(file_, kStandardTable);
     fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     // Root writes through chmod 0444; an immutable file stops even root.
-    if (::geteuid() == 0 && !setImmutable(file_, true))
+    if (::geteuid() == 0 && !setImmutable(file_.string(), true))
         GTEST_SKIP() << "cannot make a file read-only for root here";
     expectSaveChangesNothing(": attempt to write a readonly database");
     expectRecord(load(), "200", "13", "3", "9600");
