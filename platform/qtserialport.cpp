@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <charconv>
 #include <system_error>
@@ -74,6 +76,27 @@ bool stopBitsOfText(std::string_view text, QSerialPort::StopBits& stopBits)
 
 std::string text(const QString& qtText) { return qtText.toStdString(); }
 
+// Qt's own read notifier of an open QSerialPort: a direct child watching the
+// port's descriptor. Null if this Qt keeps it elsewhere; the line is then
+// simply watched all the time.
+QSocketNotifier* readNotifierOf(QSerialPort& port)
+{
+    const int fd = port.handle();
+    if (fd < 0)
+        return nullptr;
+    for (QSocketNotifier* notifier : port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly)) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->socket() == fd)
+            return notifier;
+    }
+    return nullptr;
+}
+
+// Looking again this long before the answer is due absorbs timer lateness
+// and an instrument that answers a little faster than the last ones.
+constexpr std::chrono::microseconds kWatchMargin{2000};
+// Shorter quiet spells are not worth a timer.
+constexpr std::chrono::microseconds kShortestQuiet{2000};
+
 }  // namespace
 
 Result<LineSettings> parseLineSettings(std::string_view settingsText)
@@ -131,6 +154,9 @@ PortPath resolvePortPath(const fs::path& programDirectory, int number)
 QtSerialPort::QtSerialPort(fs::path programDirectory)
     : programDirectory_(std::move(programDirectory)), port_(std::make_unique<QSerialPort>())
 {
+    listenTimer_.setSingleShot(true);
+    listenTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&listenTimer_, &QTimer::timeout, port_.get(), [this] { watchLineNow(); });
     QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { onReadyRead(); });
     QObject::connect(port_.get(), &QSerialPort::errorOccurred, port_.get(),
                      [this](QSerialPort::SerialPortError error) { onError(error); });
@@ -139,6 +165,7 @@ QtSerialPort::QtSerialPort(fs::path programDirectory)
 QtSerialPort::~QtSerialPort()
 {
     port_->disconnect();
+    listenTimer_.stop();
     if (port_->isOpen())
         port_->close();
 }
@@ -342,7 +369,74 @@ Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
         port_->clear(QSerialPort::Output);
         return Status::failure("cannot write to " + openedName_ + ": " + reason);
     }
+    watchLineAfter(bytes.size());
     return Status::success();
+}
+
+// The time one character takes on the wire at the configured settings, at
+// the least (1.5 stop bits are counted as one).
+std::chrono::microseconds QtSerialPort::characterTime() const
+{
+    const int bits = 1 + static_cast<int>(lineSettings_.dataBits) +
+                     (lineSettings_.parity == QSerialPort::NoParity ? 0 : 1) +
+                     (lineSettings_.stopBits == QSerialPort::TwoStop ? 2 : 1);
+    return std::chrono::microseconds(1'000'000LL * bits / std::max(lineSettings_.baud, 1));
+}
+
+void QtSerialPort::watchLineAfter(std::size_t bytesWritten)
+{
+    if (listenTimer_.isActive())
+        watchLineNow();
+    writtenAt_ = std::chrono::steady_clock::now();
+    answerAwaited_ = receiveThreshold_ > 0;
+    if (!answerAwaited_ || answerTimesKnown_ == 0)
+        return;
+    // The request still has to go out and the answer to come back.
+    const std::chrono::microseconds onTheWire =
+        characterTime() * static_cast<std::chrono::microseconds::rep>(bytesWritten + receiveThreshold_);
+    const std::size_t known = std::min(answerTimesKnown_, kRememberedAnswers);
+    const auto fastestLately = *std::min_element(answerTimes_.begin(), answerTimes_.begin() + known);
+    const auto quiet = std::min(onTheWire, fastestLately) - kWatchMargin;
+    if (quiet < kShortestQuiet)
+        return;
+    QSocketNotifier* notifier = readNotifierOf(*port_);
+    if (!notifier || !notifier->isEnabled())
+        return;
+    notifier->setEnabled(false);
+    listenTimer_.start(std::chrono::duration_cast<std::chrono::milliseconds>(quiet));
+}
+
+// At the end of a quiet spell, or when a new request cuts it short.
+void QtSerialPort::watchLineNow()
+{
+    const bool cutShort = listenTimer_.isActive();
+    listenTimer_.stop();
+    if (!port_->isOpen())
+        return;
+    QSocketNotifier* notifier = readNotifierOf(*port_);
+    if (!notifier || notifier->isEnabled())
+        return;
+    if (!cutShort && answerAwaited_) {
+        int waiting = 0;
+        if (::ioctl(port_->handle(), FIONREAD, &waiting) == 0 &&
+            waiting + port_->bytesAvailable() >= receiveThreshold_) {
+            // The answer came faster than the last ones: learn afresh, and
+            // not from this answer, whose time here is the quiet spell's.
+            answerTimesKnown_ = 0;
+            answerAwaited_ = false;
+        }
+    }
+    notifier->setEnabled(true);
+}
+
+void QtSerialPort::noteAnswerComplete()
+{
+    if (!answerAwaited_)
+        return;
+    answerAwaited_ = false;
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - writtenAt_);
+    answerTimes_[answerTimesKnown_ % kRememberedAnswers] = took;
+    ++answerTimesKnown_;
 }
 
 Result<Bytes> QtSerialPort::readWaiting()
@@ -363,6 +457,7 @@ void QtSerialPort::onReadyRead()
         return;
     if (port_->bytesAvailable() < receiveThreshold_)
         return;
+    noteAnswerComplete();
     // The handler reads, clears and writes on this port; a readyRead that
     // Qt delivers meanwhile must not raise a second event inside the first.
     inReceiveHandler_ = true;
@@ -397,6 +492,8 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
 void QtSerialPort::closeLostPort()
 {
     closeQueued_ = false;
+    listenTimer_.stop();
+    answerAwaited_ = false;
     if (port_->isOpen())
         port_->close();
 }

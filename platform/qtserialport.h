@@ -11,10 +11,24 @@
 // true. The port is then closed at once and marked lost; the next write
 // tries one reopen with the same settings, so polling resumes by itself when
 // the device is back.
+//
+// Bytes that trickle in one at a time (a paced line, a USB adapter with a
+// short latency timer) would wake the program once per byte even with the
+// wake threshold set: the kernel wakes every reader of the line for each
+// byte and only then finds too few waiting. After a request the port
+// therefore stops watching the line for as long as the answer has taken to
+// come complete lately, never longer than the answer takes on the wire at
+// the configured speed, and looks again a little before it is due. If the
+// answer turns out to have been complete already, the learned time is
+// forgotten and the next answer is watched for from the start.
 
 #include "serialport.h"
 
 #include <QSerialPort>
+#include <QTimer>
+
+#include <array>
+#include <chrono>
 
 #include <filesystem>
 #include <memory>
@@ -67,6 +81,8 @@ public:
 
     // True between the loss of the far end and a successful reopen.
     bool isLost() const { return lost_; }
+    // True while the port is not watching the line after a request.
+    bool isWaitingOutAnAnswer() const { return listenTimer_.isActive(); }
 
 private:
     void applyWakeThreshold();
@@ -77,6 +93,10 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void closeLostPort();
+    std::chrono::microseconds characterTime() const;
+    void watchLineAfter(std::size_t bytesWritten);
+    void watchLineNow();
+    void noteAnswerComplete();
 
     std::filesystem::path programDirectory_;
     std::unique_ptr<QSerialPort> port_;
@@ -94,6 +114,15 @@ private:
     bool closeQueued_ = false;
     std::string lossReason_;
     std::string openFailure_;  // why the last open failed, until one succeeds
+
+    // How long the last answers took from the end of the write to the
+    // receive threshold, the newest at answerTimesKnown_ - 1 (mod size).
+    static constexpr std::size_t kRememberedAnswers = 8;
+    std::array<std::chrono::microseconds, kRememberedAnswers> answerTimes_{};
+    std::size_t answerTimesKnown_ = 0;
+    std::chrono::steady_clock::time_point writtenAt_{};
+    bool answerAwaited_ = false;
+    QTimer listenTimer_;
 };
 
 }  // namespace lumo

@@ -27,6 +27,8 @@ public:
 
     const std::string& slavePath() const { return slavePath_; }
     int slaveFd() const { return slave_; }
+    // The instrument side's own descriptor, for a peer on another thread.
+    int masterFd() const { return master_; }
     // The instrument side: bytes sent here arrive at the port.
     void send(const Bytes& bytes);
     // Collects what the port wrote until `count` bytes are in or time is up.

@@ -8,8 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
+
+#include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
+#include <time.h>
+#include <unistd.h>
 
 namespace lumo {
 namespace {
@@ -283,6 +291,157 @@ TEST_F(SerialOverPty, VanishedFarEndDoesNotSpinAndTheLineComesBack)
     ASSERT_TRUE(waitUntil([&] { return !events.empty(); }));
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0], counting(10));
+}
+
+// An instrument on its own thread: answers every request of `requestSize`
+// bytes with `answer`, one byte per `byteTime` as on a 9600 baud wire, or
+// all at once while `paced` is false.
+class PacedInstrument {
+public:
+    PacedInstrument(int fd, std::size_t requestSize, Bytes answer)
+        : fd_(fd), requestSize_(requestSize), answer_(std::move(answer)), thread_([this] { run(); })
+    {
+    }
+    ~PacedInstrument()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::atomic<bool> paced{true};
+
+private:
+    void run()
+    {
+        std::size_t pending = 0;
+        while (!stop_) {
+            pollfd ready{fd_, POLLIN, 0};
+            if (::poll(&ready, 1, 20) != 1)
+                continue;
+            std::uint8_t chunk[64];
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n <= 0)
+                return;
+            pending += static_cast<std::size_t>(n);
+            if (pending < requestSize_)
+                continue;
+            pending = 0;
+            if (!paced) {
+                ::write(fd_, answer_.data(), answer_.size());
+                continue;
+            }
+            timespec due{};
+            clock_gettime(CLOCK_MONOTONIC, &due);
+            for (std::uint8_t byte : answer_) {
+                due.tv_nsec += kByteTimeNs;
+                if (due.tv_nsec >= 1'000'000'000) {
+                    due.tv_nsec -= 1'000'000'000;
+                    ++due.tv_sec;
+                }
+                clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+                ::write(fd_, &byte, 1);
+            }
+        }
+    }
+
+    static constexpr long kByteTimeNs = 1'041'667;  // 10 bits at 9600 baud
+    int fd_;
+    std::size_t requestSize_;
+    Bytes answer_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+long sleepsOfThisThread()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+// Bytes trickling in one at a time wake every reader of the line once per
+// byte; after a request the port leaves the line alone while the answer is
+// on its way and still gets the whole answer.
+TEST_F(SerialOverPty, PacedAnswerWakesTheProgramFarLessThanOncePerByte)
+{
+    openConfigured(57);
+    const Bytes request = counting(8, 0xA0);
+    const Bytes answer = counting(57, 0x10);
+    PacedInstrument instrument(pty->masterFd(), request.size(), answer);
+
+    const auto exchange = [&] {
+        events.clear();
+        reads.clear();
+        EXPECT_TRUE(port->write(request).ok());
+        EXPECT_TRUE(waitUntil([&] { return !events.empty(); }, 2000));
+        ASSERT_EQ(reads.size(), 1u);
+        EXPECT_EQ(reads[0], answer);
+    };
+    for (int i = 0; i < 3; ++i)
+        exchange();  // the port learns how long answers take
+    constexpr int kExchanges = 6;
+    const long before = sleepsOfThisThread();
+    for (int i = 0; i < kExchanges; ++i) {
+        exchange();
+        runEventLoopFor(5);
+    }
+    const long sleeps = sleepsOfThisThread() - before;
+    EXPECT_LT(sleeps, kExchanges * 57 / 3) << "woken for most of the " << kExchanges * 57 << " bytes";
+}
+
+// The instrument answers faster than the last answers came: the answer is
+// still received whole, and the next request is watched for at once.
+TEST_F(SerialOverPty, FasterAnswerThanLearnedIsReceivedAndLearnedAfresh)
+{
+    openConfigured(57);
+    const Bytes request = counting(8, 0xA0);
+    const Bytes answer = counting(57, 0x10);
+    PacedInstrument instrument(pty->masterFd(), request.size(), answer);
+    const auto exchange = [&] {
+        events.clear();
+        reads.clear();
+        const bool written = port->write(request).ok();
+        const bool quiet = port->isWaitingOutAnAnswer();
+        EXPECT_TRUE(written);
+        EXPECT_TRUE(waitUntil([&] { return !events.empty(); }, 2000));
+        EXPECT_EQ(reads.size(), 1u);
+        if (!reads.empty()) {
+            EXPECT_EQ(reads[0], answer);
+        }
+        return quiet;
+    };
+    EXPECT_FALSE(exchange()) << "nothing learned yet";
+    EXPECT_TRUE(exchange()) << "a paced answer was seen";
+    instrument.paced = false;
+    EXPECT_TRUE(exchange());   // waited out as learned, then found complete
+    EXPECT_FALSE(exchange()) << "the faster answer was not learned";
+    EXPECT_FALSE(exchange());
+}
+
+// A new request during the quiet spell (the next tick) ends it; its answer
+// arrives as usual, and a lost port leaves no quiet spell behind.
+TEST_F(SerialOverPty, RequestDuringTheQuietSpellAndLossEndIt)
+{
+    openConfigured(57);
+    const Bytes request = counting(8, 0xA0);
+    const Bytes answer = counting(57, 0x10);
+    {
+        PacedInstrument instrument(pty->masterFd(), request.size(), answer);
+        ASSERT_TRUE(port->write(request).ok());
+        ASSERT_TRUE(waitUntil([&] { return !events.empty(); }, 2000));
+        ASSERT_TRUE(port->write(Bytes(request.begin(), request.begin() + 4)).ok());  // half a request
+        ASSERT_TRUE(port->isWaitingOutAnAnswer());
+        events.clear();
+        reads.clear();
+        ASSERT_TRUE(port->write(Bytes(request.begin() + 4, request.end())).ok());
+        ASSERT_TRUE(waitUntil([&] { return !events.empty(); }, 2000));
+        ASSERT_EQ(reads.size(), 1u);
+        EXPECT_EQ(reads[0], answer);
+        ASSERT_TRUE(port->write(request).ok());
+        ASSERT_TRUE(port->isWaitingOutAnAnswer());
+    }
+    pty->closeMaster();
+    EXPECT_TRUE(waitUntil([&] { return port->isLost(); }, 2000));
+    EXPECT_FALSE(port->isWaitingOutAnAnswer());
 }
 
 }  // namespace
