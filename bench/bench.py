@@ -4,7 +4,9 @@ from the simulator's event log (CLOCK_MONOTONIC microseconds, the clock of
 time.monotonic_ns here). Each subcommand prints its figures as text lines.
 
   bench.py sweep  BUILD [--seconds S]      lumoscan13 and mbpoll, 39 instruments
-  bench.py ticks  BUILD [--ticks N]        lumoscan12 request inter-arrival
+  bench.py ticks  BUILD [--ticks N] [--reference]
+                                           lumoscan12 request inter-arrival; with
+                                           --reference also an ideal master's
   bench.py cost   BUILD [--seconds S]      CPU and memory of lumoscan13
   bench.py startup BUILD [--runs N]        start to first request on the wire
 """
@@ -185,25 +187,77 @@ def run_sweep(build, baud, turnaround, seconds):
           flush=True)
 
 
+def tick_gaps(rig, begin, interval, ticks):
+    deadline = time.time() + (ticks + 3) * interval / 1000 + 5
+    arrivals = []
+    while time.time() < deadline:
+        time.sleep(1)
+        arrivals = [e["t_us"] for e in rig.events() if e["ev"] == "rx" and e["t_us"] >= begin]
+        if len(arrivals) > ticks + 1:
+            break
+    return [b - a for a, b in zip(arrivals[1:], arrivals[2:])][:ticks]   # the first starts the timer
+
+
+def print_ticks(who, interval, gaps):
+    dev = [abs(g - interval * 1000) for g in gaps]
+    print(f"ticks {who} interval={interval} ms over {len(gaps)} gaps: median gap {statistics.median(gaps) / 1000:.3f} ms, "
+          f"median |deviation| {statistics.median(dev) / 1000:.3f} ms, p99 |deviation| "
+          f"{percentile(dev, 99) / 1000:.3f} ms, max {max(dev) / 1000:.3f} ms", flush=True)
+
+
 def run_ticks(build, interval, ticks):
     rig = Rig(build, "block", 9600, 0, timer_ms=interval)
     try:
         begin = time.monotonic_ns() // 1000
         rig.start_program("lumoscan12")
-        deadline = time.time() + (ticks + 3) * interval / 1000 + 5
-        arrivals = []
-        while time.time() < deadline:
-            time.sleep(1)
-            arrivals = [e["t_us"] for e in rig.events() if e["ev"] == "rx" and e["t_us"] >= begin]
-            if len(arrivals) > ticks + 1:
-                break
+        gaps = tick_gaps(rig, begin, interval, ticks)
         rig.stop_program()
-        gaps = [b - a for a, b in zip(arrivals[1:], arrivals[2:])][:ticks]   # the first starts the timer
-        dev = [abs(g - interval * 1000) for g in gaps]
-        print(f"ticks interval={interval} ms over {len(gaps)} gaps: median gap {statistics.median(gaps) / 1000:.3f} ms, "
-              f"median |deviation| {statistics.median(dev) / 1000:.3f} ms, p99 |deviation| "
-              f"{percentile(dev, 99) / 1000:.3f} ms, max {max(dev) / 1000:.3f} ms", flush=True)
+        print_ticks("lumoscan12", interval, gaps)
     finally:
+        rig.close()
+
+
+def reference_master(path, interval, count, stop):
+    """A master that does nothing but send a block request at absolute times
+    of the interval: what the rig itself (this machine's wake-ups, lumosim's
+    reading) adds to the deviation."""
+    import tty
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    tty.setraw(fd)
+    due = time.monotonic()
+    try:
+        for i in range(count):
+            due += interval / 1000
+            while not stop.is_set():
+                remaining = due - time.monotonic()
+                if remaining <= 0:
+                    break
+                time.sleep(remaining)
+            if stop.is_set():
+                return
+            try:
+                os.read(fd, 4096)
+            except BlockingIOError:
+                pass
+            os.write(fd, bytes([0x2A, i % 3 + 1, 0x00, 0x2E]))
+    finally:
+        os.close(fd)
+
+
+def run_ticks_reference(build, interval, ticks):
+    import threading
+    rig = Rig(build, "block", 9600, 0, timer_ms=interval)
+    stop = threading.Event()
+    try:
+        begin = time.monotonic_ns() // 1000
+        master = threading.Thread(target=reference_master, args=(rig.link(), interval, ticks + 3, stop))
+        master.start()
+        gaps = tick_gaps(rig, begin, interval, ticks)
+        stop.set()
+        master.join()
+        print_ticks("reference", interval, gaps)
+    finally:
+        stop.set()
         rig.close()
 
 
@@ -271,6 +325,8 @@ def main():
     parser.add_argument("--baud", type=int, nargs="*", default=[9600, 19200])
     parser.add_argument("--turnaround", type=int, nargs="*", default=[0, 5])
     parser.add_argument("--interval", type=int, nargs="*", default=[200, 1000])
+    parser.add_argument("--reference", action="store_true",
+                        help="ticks: also time a master that only sleeps to absolute times and writes")
     parser.add_argument("--platform", default="offscreen", help="QT_QPA_PLATFORM; 'xcb' for the X display")
     a = parser.parse_args()
     build = os.path.abspath(a.build)
@@ -281,6 +337,8 @@ def main():
     elif a.what == "ticks":
         for interval in a.interval:
             run_ticks(build, interval, a.ticks)
+            if a.reference:
+                run_ticks_reference(build, interval, a.ticks)
     elif a.what == "cost":
         run_cost(build, a.seconds, None if a.platform == "xcb" else a.platform)
     else:

@@ -26,8 +26,8 @@ mkdir -p out
   echo "== Modbus sweep against the wire, beside mbpoll"
   python3 bench/bench.py sweep build --seconds "$sweep_s"
   echo "== tick regularity of lumoscan12"
-  python3 bench/bench.py ticks build --interval 200 --ticks "$ticks_200"
-  python3 bench/bench.py ticks build --interval 1000 --ticks "$ticks_1000"
+  python3 bench/bench.py ticks build --interval 200 --ticks "$ticks_200" --reference
+  python3 bench/bench.py ticks build --interval 1000 --ticks "$ticks_1000" --reference
   echo "== answer to screen (in-process station)"
   build/bench/screen_bench "$screen_s" modbus
   build/bench/screen_bench "$screen_s" block
