@@ -434,8 +434,9 @@ void QtSerialPort::noteAnswerComplete()
     if (!answerAwaited_)
         return;
     answerAwaited_ = false;
-    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - writtenAt_);
-    answerTimes_[answerTimesKnown_ % kRememberedAnswers] = took;
+    const auto took = std::chrono::steady_clock::now() - writtenAt_;
+    answerTimes_[answerTimesKnown_ % kRememberedAnswers] =
+        std::chrono::duration_cast<std::chrono::microseconds>(took);
     ++answerTimesKnown_;
 }
 
