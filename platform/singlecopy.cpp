@@ -4,40 +4,56 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumo {
 
-FileLockGuard::FileLockGuard(const QString& programPath)
+namespace {
+
+// A directory that only this user can enter: ours, a real directory (not a
+// link someone planted), mode 0700.
+bool isPrivateDirectory(const QString& path)
 {
-    const QFileInfo program(programPath);
-    const QByteArray hash =
-        QCryptographicHash::hash(program.canonicalFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    lockPath_ = QDir::tempPath() + '/' + program.fileName() + '-' + QString::fromLatin1(hash) + ".lock";
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700;
 }
 
-FileLockGuard::~FileLockGuard()
+}  // namespace
+
+QString userRuntimeDirectory()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isAbsolute() && isPrivateDirectory(runtime))
+        return runtime;
+    const QString own = QDir::tempPath() + "/lumoscan-" + QString::number(::geteuid());
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return isPrivateDirectory(own) ? own : QString();
 }
+
+FileLockGuard::FileLockGuard(const QString& programPath) : programPath_(programPath) {}
 
 bool FileLockGuard::anotherCopyRunning()
 {
-    if (fd_ >= 0)
+    if (lock_)
         return false;  // this copy already holds the lock
-    const QByteArray path = QFile::encodeName(lockPath_);
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;  // no lock to be had: better to run than to refuse
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return true;
+    const QString directory = userRuntimeDirectory();
+    if (directory.isEmpty())
+        return false;  // nowhere to keep a lock: better to run than to refuse
+    const QFileInfo program(programPath_);
+    const QByteArray hash =
+        QCryptographicHash::hash(program.canonicalFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    auto lock = std::make_unique<QLockFile>(directory + '/' + program.fileName() + '-' + QString::fromLatin1(hash) +
+                                            ".lock");
+    // A running copy's lock never goes stale by age; only a dead owner frees it.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        lock_ = std::move(lock);
+        return false;
     }
-    fd_ = fd;
-    return false;
+    return lock->error() == QLockFile::LockFailedError;
 }
 
 }  // namespace lumo

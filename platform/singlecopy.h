@@ -1,29 +1,37 @@
 #pragma once
-// One running copy per program: an advisory lock on a file named after the
-// program's own path. The kernel drops the lock when the process ends, however
-// it ends, so a crashed or killed copy never blocks the next start.
+// One running copy per user and program. The lock file lives in the user's
+// runtime directory ($XDG_RUNTIME_DIR, which the session removes at logout;
+// without one, a directory of the user's own under the temp directory) and
+// is named after the program's canonical path, so two users each run their
+// copy and the serial port's own lock decides who gets the line.
+//
+// QLockFile holds the file for as long as this copy runs and removes it when
+// the copy ends; a lock left behind by a killed copy names a process that no
+// longer runs and is taken over by the next start.
 
 #include "startup.h"
 
+#include <QLockFile>
 #include <QString>
 
+#include <memory>
+
 namespace lumo {
+
+// The directory for this user's lock files, made if need be; empty when no
+// such directory can be had (another user's, or not 0700).
+QString userRuntimeDirectory();
 
 class FileLockGuard : public SingleCopyGuard {
 public:
     // programPath: the running program's absolute file path.
     explicit FileLockGuard(const QString& programPath);
-    ~FileLockGuard() override;
-    FileLockGuard(const FileLockGuard&) = delete;
-    FileLockGuard& operator=(const FileLockGuard&) = delete;
 
     bool anotherCopyRunning() override;
 
-    QString lockPath() const { return lockPath_; }
-
 private:
-    QString lockPath_;
-    int fd_ = -1;
+    QString programPath_;
+    std::unique_ptr<QLockFile> lock_;
 };
 
 }  // namespace lumo

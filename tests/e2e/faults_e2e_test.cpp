@@ -8,6 +8,8 @@
 
 #include <QApplication>
 
+#include "testruntime.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -239,6 +241,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const lumo::testing::TestRuntimeDirectory runtime;
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::printf("fault scenarios run: %d, cell texts compared: %ld, misattributions: %ld\n", scenariosRun,
