@@ -8,6 +8,7 @@
 #include "singlecopy.h"
 #include "sqlitesettingsstore.h"
 #include "stationfont.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -97,6 +98,15 @@ StartupResult Station::start()
     return result;
 }
 
+// The system closing the program: like "退出" answered Yes, without the
+// question, also while a message box waits for the operator (quit alone
+// would not end that box's loop before the main loop runs).
+void Station::endBySystem()
+{
+    endProgram();
+    QCoreApplication::exit(0);
+}
+
 void Station::endProgram()
 {
     ended_ = true;
@@ -129,6 +139,7 @@ int runStation(int argc, char** argv, const StationConfig& config)
     QApplication app(argc, argv);
     applyStationFont();
     Station station(config, QCoreApplication::applicationFilePath());
+    TerminationSignals systemEnd([&station] { station.endBySystem(); });
     // The session ending closes the program by other means: stop polling,
     // save nothing.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&station] { station.commands().unload(); });

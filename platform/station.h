@@ -40,6 +40,8 @@ public:
     // Form_Load; on Polling or Stopped the main window is shown afterwards.
     StartupResult start();
     void endProgram() override;
+    // SIGTERM and its kin: ends as "退出" answered Yes, without asking.
+    void endBySystem();
     bool ended() const { return ended_; }
 
     GridModel& grid();

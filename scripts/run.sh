@@ -4,9 +4,12 @@
 # missing. With a display the windows open; without one the program runs
 # under Xvfb for a few seconds and the three windows are saved as PNG files.
 #   bash scripts/run.sh [lumoscan13|lumoscan12]
-# Headless, DEMO_SECONDS (default 4) is how long it polls before the shots;
-# lumoscan12 asks one block per tick, so its 39 instruments fill in about
-# 63 s (DEMO_SECONDS=65).
+# Headless, DEMO_SECONDS (default 4) is how long it polls before the shots
+# (form1.png, form2.png, form3.png, and form1-editor.png after a click on
+# "修改"); lumoscan12 asks one block per tick, so its 39 instruments fill in
+# about 63 s (DEMO_SECONDS=65).
+# The programs are stopped with SIGTERM, which they take as "退出": the port
+# is closed and its lock file removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -49,8 +52,12 @@ build/tools/lumosim/lumosim --scenario "$dir/scenario.txt" --pty --link "$dir/co
 sim_pid=$!
 app_pid=
 stop() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  kill "$sim_pid" 2>/dev/null || true
+  # The program first, and wait for it: it lets go of the line in order.
+  if [ -n "$app_pid" ]; then
+    kill -TERM "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  kill -TERM "$sim_pid" 2>/dev/null || true
   wait 2>/dev/null || true
 }
 trap stop EXIT
@@ -72,14 +79,21 @@ shots=$(xvfb-run -a -s "-screen 0 2560x1024x24" bash -c '
   program=$1 dir=$2 placer=$3 seconds=$4
   "$program" & app=$!
   sleep "$seconds"
-  n=0
+  n=0 form1=
   while read -r wid x y w h title; do
     n=$((n + 1))
-    case $n in 1) name=form1 ;; 2) name=form3 ;; *) name=form2 ;; esac
+    case $n in 1) name=form1 form1=$wid ;; 2) name=form3 ;; *) name=form2 ;; esac
     sleep 0.5
     import -window "$wid" "$dir/$name.png"
     echo "$dir/$name.png"
   done < <(python3 "$placer" LUMO)
-  kill "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
+  # The settings editor as the operator opens it: a click on "修改"
+  # (10080, 7080, 1215, 495 twips: its middle is at 712, 488 pixels).
+  if [ -n "$form1" ] && xdotool mousemove --window "$form1" 712 488 click 1; then
+    sleep 0.5
+    import -window "$form1" "$dir/form1-editor.png"
+    echo "$dir/form1-editor.png"
+  fi
+  kill -TERM "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
 ' _ "$dir/$program_name" "$dir" "$top/bench/placewindows.py" "${DEMO_SECONDS:-4}")
 sort <<<"$shots"
