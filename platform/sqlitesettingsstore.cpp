@@ -290,15 +290,43 @@ Status writeInteger(const Connection& db, sqlite3_int64 rowId, const char* name,
     return writeField(db, rowId, name, [value](sqlite3_stmt* stmt) { return sqlite3_bind_int(stmt, 1, value); });
 }
 
-// Every write of the edit, each a step of its own: a failing one is recorded
-// and the rest still go on.
-void writeEdit(Session& session, const Connection& db, sqlite3_int64 rowId, const SettingsEdit& edit)
+// Whether the last failure was the file's, not the field's: a read-only file,
+// a directory where the journal cannot be made, a lock, a full disk, a damaged
+// file. After one of these the transaction cannot be trusted to hold the
+// writes that seemed to go through.
+bool fileCannotBeWritten(const Connection& db)
 {
-    session.check(writeText(db, rowId, "timer", edit.interval));
-    session.check(writeText(db, rowId, "num", edit.count));
-    session.check(writeText(db, rowId, "Settings", edit.baud));
+    switch (sqlite3_errcode(db.handle()) & 0xFF) {
+    case SQLITE_READONLY: case SQLITE_CANTOPEN: case SQLITE_IOERR: case SQLITE_FULL: case SQLITE_BUSY:
+    case SQLITE_LOCKED: case SQLITE_CORRUPT: case SQLITE_NOTADB: case SQLITE_PERM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+struct EditWrites {
+    bool anyWritten = false;
+    bool fileUnwritable = false;
+};
+
+// Every write of the edit, each a step of its own: a field that fails is
+// recorded and the rest still go on.
+EditWrites writeEdit(Session& session, const Connection& db, sqlite3_int64 rowId, const SettingsEdit& edit)
+{
+    EditWrites writes;
+    const auto step = [&](const Status& written) {
+        if (session.check(written))
+            writes.anyWritten = true;
+        else if (fileCannotBeWritten(db))
+            writes.fileUnwritable = true;
+    };
+    step(writeText(db, rowId, "timer", edit.interval));
+    step(writeText(db, rowId, "num", edit.count));
+    step(writeText(db, rowId, "Settings", edit.baud));
     if (const std::optional<int> port = portNumberOfEntry(edit.portEntry))
-        session.check(writeInteger(db, rowId, "com", *port));
+        step(writeInteger(db, rowId, "com", *port));
+    return writes;
 }
 
 void readBack(Session& session, const Connection& db, sqlite3_int64 rowId)
@@ -323,8 +351,13 @@ StoreOutcome SqliteSettingsStore::load()
     Session session(path_);
     Connection db;
     Statement query;
-    if (session.check(db.open(path_)) && session.check(query.prepare(db, kSettingsQuery))
-        && session.check(query.stepToRow(db)))
+    if (!session.check(db.open(path_))) {
+        std::error_code error;
+        if (!std::filesystem::exists(path_, error) && !error)
+            session.outcome().cause = "找不到设置文件 " + path_ + "。程序从它旁边的这个文件读取设置；构建和安装包都会放一个默认的设置文件在那里。";
+        return std::move(session.outcome());
+    }
+    if (session.check(query.prepare(db, kSettingsQuery)) && session.check(query.stepToRow(db)))
         session.readFields(query.handle(), kLoadOrder);
     return std::move(session.outcome());
 }
@@ -339,8 +372,9 @@ StoreOutcome SqliteSettingsStore::save(const SettingsEdit& edit)
         return std::move(session.outcome());
 
     const Result<sqlite3_int64> rowId = firstRowId(db);
+    EditWrites writes;
     if (rowId.ok()) {
-        writeEdit(session, db, rowId.value(), edit);
+        writes = writeEdit(session, db, rowId.value(), edit);
         readBack(session, db, rowId.value());
     } else {
         session.fail(rowId.error());
@@ -349,8 +383,10 @@ StoreOutcome SqliteSettingsStore::save(const SettingsEdit& edit)
     // A field that could not be written was passed over; what could be
     // written is stored only if the commit succeeds, so a save that fails
     // as a whole (no row, a file that cannot be written) changes nothing.
-    if (rowId.ok() && session.check(db.execute("COMMIT")))
+    if (rowId.ok() && !writes.fileUnwritable && session.check(db.execute("COMMIT"))) {
+        session.outcome().stored = writes.anyWritten;
         return std::move(session.outcome());
+    }
     db.execute("ROLLBACK");
     return std::move(session.outcome());
 }

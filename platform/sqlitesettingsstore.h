@@ -27,8 +27,9 @@ public:
 
     // One transaction: timer, num and Settings are written (each its own
     // step), com only for a port entry "com1".."com10", the four fields are
-    // read back, then the row is committed. Any failure rolls the whole
-    // transaction back, so a failed save leaves the file as it was.
+    // read back, then the row is committed. A failure of the file itself
+    // (read-only, no journal beside it, locked) rolls the whole transaction
+    // back, so a failed save leaves the file as it was.
     StoreOutcome save(const SettingsEdit& edit) override;
 
 private:

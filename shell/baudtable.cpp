@@ -16,6 +16,12 @@ std::string lineSettingsForBaudText(std::string_view baudText)
     return "9600,n,8,1";
 }
 
+std::string baudTextInUse(std::string_view baudText)
+{
+    const std::string settings = lineSettingsForBaudText(baudText);
+    return settings.substr(0, settings.find(','));
+}
+
 int baudOfLineSettings(std::string_view lineSettings)
 {
     int baud = 0;

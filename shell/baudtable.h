@@ -9,6 +9,10 @@ namespace lumo {
 // gives "9600,n,8,1".
 std::string lineSettingsForBaudText(std::string_view baudText);
 
+// The baud text the line really runs at for a stored baud text: the text
+// itself for "600" .. "19200", "9600" for any other.
+std::string baudTextInUse(std::string_view baudText);
+
 // The baud rate at the front of a line settings string ("19200,n,8,1" ->
 // 19200), 0 when there is none.
 int baudOfLineSettings(std::string_view lineSettings);

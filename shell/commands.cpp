@@ -1,6 +1,10 @@
 #include "commands.h"
 
+#include "baudtable.h"
+#include "leadingnumber.h"
+
 #include <algorithm>
+#include <cmath>
 
 namespace lumo {
 
@@ -17,13 +21,30 @@ bool intervalAccepted(std::string_view text)
     return value >= kShortestEditedInterval;
 }
 
+std::string countEntryInUse(std::string_view countText)
+{
+    // The poll advances while the count exceeds the address, so 13.5 polls
+    // 14 instruments; the list ends at 39.
+    const double count = leadingNumber(countText);
+    const double polled = std::clamp(std::ceil(count), 1.0, static_cast<double>(kLongestCountEntry));
+    return std::to_string(static_cast<int>(polled));
+}
+
+std::string saveFailureText(const StoreOutcome& saved)
+{
+    std::string text(saved.stored ? kPartlySavedText : kNotSavedText);
+    for (const std::string& failure : saved.failures)
+        text += "\r\n" + failure;
+    return text;
+}
+
 void Commands::openEditor()
 {
     editor_.setEditorVisible(true);
     editor_.setChangeCommandEnabled(false);
     editor_.setIntervalText(fields_.text(ValueField::Interval));
-    editor_.selectCount(fields_.text(ValueField::Count));
-    editor_.selectBaud(fields_.text(ValueField::Baud));
+    editor_.selectCount(countEntryInUse(fields_.text(ValueField::Count)));
+    editor_.selectBaud(baudTextInUse(fields_.text(ValueField::Baud)));
     const std::string& port = fields_.text(ValueField::Port);
     for (int n = 1; n <= 10; ++n) {
         if (port == std::to_string(n)) {
@@ -47,6 +68,10 @@ void Commands::confirm()
         store_.save({editor_.intervalText(), editor_.countText(), editor_.baudText(), editor_.portText()});
     showStored(saved.fields);
     closeEditor();
+    // The program ends in every case; the operator must not leave believing
+    // a change is stored when it is not.
+    if (!saved.ok())
+        dialogs_.inform(saveFailureText(saved));
     end_.endProgram();
 }
 

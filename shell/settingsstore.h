@@ -23,6 +23,12 @@ struct StoreOutcome {
     // Every failed step, in the order they happened; the last one is the one
     // start-up reports.
     std::vector<std::string> failures;
+    // Load: the failure in the operator's words when the store can tell
+    // (the file is missing), else empty.
+    std::string cause{};
+    // Save only: some field of the edit reached the file (written and
+    // committed). A save with failures may still have stored the rest.
+    bool stored = false;
 
     bool ok() const { return failures.empty(); }
 };
@@ -41,8 +47,9 @@ public:
     virtual StoreOutcome load() = 0;
     // Writes the edit into the first row in one transaction and returns the
     // four fields as they are about to be stored (read back before the
-    // commit). A field that cannot be written is passed over and the others
-    // are still committed; a save that cannot commit changes nothing.
+    // commit). A field that cannot be written (a constraint of its own) is
+    // passed over and the others are still committed; a save that cannot
+    // commit, or whose file cannot be written at all, changes nothing.
     virtual StoreOutcome save(const SettingsEdit& edit) = 0;
 };
 

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace lumo::testing;
@@ -154,6 +157,79 @@ TEST(CommandsEndToEnd, YesWithAReadOnlySettingsFileStillEndsAndLeavesItAsItWas)
     EXPECT_TRUE(p.run->station->ended());
     EXPECT_EQ(fileHash(file), before);
     QProcess::execute("chattr", {"-i", file});
+}
+
+// The file's own permissions stop a non-root operator where root would write
+// anyway: the test drops to another user for the save.
+class AsOtherUser {
+public:
+    AsOtherUser()
+    {
+        if (::geteuid() == 0 && (::setegid(kNobody) != 0 || ::seteuid(kNobody) != 0))
+            ADD_FAILURE() << "cannot drop to uid " << kNobody;
+    }
+    ~AsOtherUser()
+    {
+        if (::getuid() == 0 && (::seteuid(0) != 0 || ::setegid(0) != 0))
+            std::abort();
+    }
+    static constexpr uid_t kNobody = 65534;
+};
+
+void setMode(const QString& path, mode_t mode) { ::chmod(QFile::encodeName(path).constData(), mode); }
+
+TEST(CommandsEndToEnd, YesOnAFileTheOperatorCannotWriteTellsWhyAndEnds)
+{
+    const struct {
+        const char* name;
+        mode_t directoryMode, fileMode;
+    } cases[] = {
+        {"read-only file", 0777, 0644},
+        {"read-only directory", 0755, 0666},  // SQLite writes its journal beside the file
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Polling p;
+        const QString file = p.dir.file("lumo.mdb");
+        const QByteArray before = fileHash(file);
+        click(p.form1().changeButton());
+        typeInterval(p.form1(), "300");
+        p.run->dialogs.answers = {true};
+        setMode(p.dir.path(), c.directoryMode);
+        setMode(file, c.fileMode);
+        {
+            AsOtherUser operatorOnly;
+            click(p.form1().confirmButton());
+        }
+        setMode(p.dir.path(), 0700);
+        EXPECT_TRUE(p.run->station->ended());
+        EXPECT_EQ(fileHash(file), before);
+        ASSERT_EQ(p.run->dialogs.informed.size(), 1u);
+        const std::string told = p.run->dialogs.informed[0];
+        EXPECT_EQ(told.rfind("设置未能保存", 0), 0u) << told;
+        EXPECT_NE(told.find(file.toStdString()), std::string::npos) << told;
+        EXPECT_NE(told.find("attempt to write a readonly database"), std::string::npos) << told;
+    }
+}
+
+// A count of 40 in the file: the editor shows 39, the count the list can
+// hold, and a change of the interval alone stores 39, not the list's "1".
+TEST(CommandsEndToEnd, UnlistedStoredCountIsShownAndStoredAsTheNearestEntry)
+{
+    Polling p({"3", "200", "40", "38400"});
+    click(p.form1().changeButton());
+    EXPECT_EQ(p.form1().countList()->currentText(), "39");
+    EXPECT_EQ(p.form1().baudList()->currentText(), "9600");
+    typeInterval(p.form1(), "400");
+    p.run->dialogs.answers = {true};
+    click(p.form1().confirmButton());
+    ASSERT_TRUE(p.run->station->ended());
+    p.run.reset();
+    p.run = std::make_unique<StationRun>(p.dir, Protocol::Modbus);
+    p.run->station->start();
+    EXPECT_EQ(p.run->station->fields().text(ValueField::Count), "39");
+    EXPECT_EQ(p.run->station->fields().text(ValueField::Interval), "400");
+    EXPECT_EQ(p.run->station->fields().text(ValueField::Baud), "9600");
 }
 
 TEST(CommandsEndToEnd, ExitAnsweredNoKeepsRunningYesEnds)

@@ -84,6 +84,31 @@ TEST(Commands, OpeningTheEditorCopiesTheCurrentSettingsIn)
     EXPECT_EQ(b.editor.port, "com3");
 }
 
+// A count or baud that no list entry matches (a file edited by other means)
+// preselects what the station polls with, so Yes never stores a count or
+// baud the operator did not see.
+TEST(Commands, UnlistedCountAndBaudPreselectWhatTheStationRunsWith)
+{
+    const struct {
+        const char* count;
+        const char* baud;
+        const char* countShown;
+        const char* baudShown;
+    } cases[] = {{"40", "38400", "39", "9600"}, {"1000", "", "39", "9600"}, {"1e9", " 9600", "39", "9600"},
+                 {"0", "19200 ", "1", "9600"},  {"", "abc", "1", "9600"},   {"abc", "600", "1", "600"},
+                 {"-5", "14400", "1", "14400"}, {"13.5", "4800", "14", "4800"}, {" 7", "2400", "7", "2400"},
+                 {"39", "1200", "39", "1200"}};
+    for (const auto& c : cases) {
+        CommandBench b;
+        b.editor.count = "5";
+        b.fields.setText(ValueField::Count, c.count);
+        b.fields.setText(ValueField::Baud, c.baud);
+        b.commands.openEditor();
+        EXPECT_EQ(b.editor.count, c.countShown) << '"' << c.count << '"';
+        EXPECT_EQ(b.editor.baud, c.baudShown) << '"' << c.baud << '"';
+    }
+}
+
 TEST(Commands, PortOutsideTheListKeepsThePreviousSelection)
 {
     for (const char* stored : {"11", "", "0", "03", "com3"}) {
@@ -145,16 +170,27 @@ TEST(Commands, YesSavesShowsTheStoredFieldsAndEnds)
     EXPECT_EQ(b.end.ends, 1);
 }
 
+// The program still ends, but not before the operator has been told, in
+// Chinese first, then with the store's own description.
 TEST(Commands, YesEndsTheProgramEvenWhenTheSaveFails)
 {
-    CommandBench b;
-    b.commands.openEditor();
-    b.dialogs.answers = {true};
-    b.store.saveOutcome = StoreOutcome{{}, {"settings file /p/lumo.mdb: attempt to write a readonly database"}};
-    b.commands.confirm();
-    EXPECT_EQ(b.end.ends, 1);
-    EXPECT_EQ(b.fields.text(ValueField::Interval), "300");  // nothing read back
-    EXPECT_TRUE(b.dialogs.informed.empty());
+    const std::string readOnly = "settings file /p/lumo.mdb: attempt to write a readonly database";
+    const struct {
+        bool stored;
+        std::string told;
+    } cases[] = {{false, "设置未能保存，下次启动仍使用原来的设置。\r\n" + readOnly},
+                 {true, "部分设置未能保存，下次启动时这些设置仍是原来的值。\r\n" + readOnly}};
+    for (const auto& c : cases) {
+        CommandBench b;
+        b.commands.openEditor();
+        b.dialogs.answers = {true};
+        b.store.saveOutcome = StoreOutcome{{}, {readOnly}};
+        b.store.saveOutcome.stored = c.stored;
+        b.commands.confirm();
+        EXPECT_EQ(b.end.ends, 1);
+        EXPECT_EQ(b.fields.text(ValueField::Interval), "300");  // nothing read back
+        EXPECT_EQ(b.dialogs.informed, std::vector<std::string>{c.told});
+    }
 }
 
 TEST(Commands, NoSavesNothingAndPollingGoesOn)
