@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QImage>
 #include <QPixmap>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 namespace lumo {
 
@@ -13,6 +15,18 @@ bool closingAllowed = false;
 QRect twipRect(int left, int top, int width, int height)
 {
     return QRect(px(left), px(top), px(width), px(height));
+}
+
+// Whether a text fits the visible width of a cell, as QLineEdit lays it out:
+// the style's contents rectangle less the field's own margin on each side.
+bool fitsCell(const QLineEdit* cell, const QString& text)
+{
+    constexpr int kLineEditMargin = 2;
+    QStyleOptionFrame option;
+    option.initFrom(cell);
+    option.lineWidth = cell->hasFrame() ? cell->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, cell) : 0;
+    const QRect contents = cell->style()->subElementRect(QStyle::SE_LineEditContents, &option, cell);
+    return cell->fontMetrics().horizontalAdvance(text) <= contents.width() - 2 * kLineEditMargin;
 }
 
 }  // namespace
@@ -77,7 +91,7 @@ void GridPage::buildGrid()
     indicator_ = new QLabel(this);
     indicator_->setPixmap(QPixmap::fromImage(indicatorPicture()));
     indicator_->setGeometry(twipRect(120, 120, 495, 405));
-    indicator_->setAccessibleName(QStringLiteral("Image2"));
+    indicator_->setAccessibleName(QStringLiteral("通讯指示"));
     indicator_->hide();
 }
 
@@ -89,8 +103,10 @@ void GridPage::setCellText(int line, int slot, const QString& text)
     if (field->text() == text)
         return;
     field->setText(text);
-    // A text longer than the field shows its beginning.
+    // A text longer than the field shows its beginning, and the whole of it
+    // when the pointer rests on the cell.
     field->setCursorPosition(0);
+    field->setToolTip(fitsCell(field, text) ? QString() : text);
 }
 
 void GridPage::allowClosing() { closingAllowed = true; }

@@ -1,6 +1,10 @@
 #include "qtdialogs.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace lumo {
 
@@ -13,6 +17,17 @@ QString displayed(const std::string& text)
 }
 
 }  // namespace
+
+bool installChineseButtonTexts(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
 
 void QtDialogs::inform(const std::string& text)
 {

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+class QCoreApplication;
 class QWidget;
 
 namespace lumo {
@@ -19,5 +20,10 @@ private:
     QString title_;
     QWidget* parent_;
 };
+
+// Qt's own Simplified Chinese translation, so that the standard buttons read
+// 确定, 是 and 否 whatever the locale. False when it is not installed; the
+// buttons then stay English.
+bool installChineseButtonTexts(QCoreApplication& app);
 
 }  // namespace lumo

@@ -5,10 +5,14 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QMetaObject>
 #include <QSocketNotifier>
 
 #include <charconv>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -96,6 +100,43 @@ QSocketNotifier* readNotifierOf(QSerialPort& port)
 constexpr std::chrono::microseconds kWatchMargin{2000};
 // Shorter quiet spells are not worth a timer.
 constexpr std::chrono::microseconds kShortestQuiet{2000};
+
+// The process holding a device, as Qt's lock file LCK..<name> tells it: Qt
+// keeps it in the first of these directories that has it (or may have it),
+// naming it after the device path below /dev with '/' as '_'. Nothing when
+// there is no lock file; 0 when it says no process.
+std::optional<qint64> lockingProcess(const std::string& device)
+{
+    QString name = QString::fromStdString(device);
+    if (name.startsWith(QLatin1String("/dev/")))
+        name.remove(0, 5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    const QString directories[] = {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                                   "/var/tmp", "/var/lock/lockdev", "/run/lock", QDir::tempPath()};
+    for (const QString& directory : directories) {
+        const QString path = directory + "/LCK.." + name;
+        if (!QFileInfo::exists(path))
+            continue;
+        qint64 pid = 0;
+        QString host, application;
+        return QLockFile(path).getLockInfo(&pid, &host, &application) ? pid : 0;
+    }
+    return std::nullopt;
+}
+
+// A failed open in the operator's words, where the system's error says
+// something they can act on.
+std::string openFailureCause(QSerialPort::SerialPortError error, const std::string& device, const std::string& name)
+{
+    if (error == QSerialPort::DeviceNotFoundError)
+        return "串口设备不存在：" + name;
+    if (error != QSerialPort::PermissionError)
+        return {};
+    if (const std::optional<qint64> pid = lockingProcess(device))
+        return "串口正被另一个程序使用" + (*pid > 0 ? "（进程号 " + std::to_string(*pid) + "）" : std::string()) + "：" +
+               name;
+    return "没有使用串口的权限：" + name + "。操作员须是 dialout 组的成员。";
+}
 
 }  // namespace
 
@@ -210,7 +251,7 @@ Status QtSerialPort::openResolved()
     port_->clearError();
     if (!port_->open(QIODevice::ReadWrite)) {
         openFailure_ = "cannot open " + name + ": " + text(port_->errorString());
-        return Status::failure(openFailure_);
+        return Status::failure(openFailure_, openFailureCause(port_->error(), path.device, name));
     }
     openFailure_.clear();
     opened_ = true;

@@ -91,6 +91,12 @@ StartupResult Station::start()
     Parts& p = *parts_;
     const StartupResult result =
         formLoad({p.main, p.guard, p.dialogs, p.grid, p.store, p.fields, p.timer, *p.poll, p.port});
+    if (result == StartupResult::Stopped) {
+        // Stopped means nothing more goes on the line and no straggling
+        // answer refills the blanked grid: no chained request either.
+        p.port.setReceiveHandler({});
+        p.chainTimer.cancel();
+    }
     if (result != StartupResult::AnotherCopyRunning) {
         p.main.centreOnScreen();
         p.main.show();
@@ -138,6 +144,7 @@ int runStation(int argc, char** argv, const StationConfig& config)
 {
     QApplication app(argc, argv);
     applyStationFont();
+    installChineseButtonTexts(app);
     Station station(config, QCoreApplication::applicationFilePath());
     TerminationSignals systemEnd([&station] { station.endBySystem(); });
     // The session ending closes the program by other means: stop polling,

@@ -13,7 +13,9 @@ packages=(
   clang libclang-rt-14-dev
   # tests: pseudo-terminals, a display, screenshots, accessibility, peers
   socat xvfb xauth x11-apps imagemagick dbus at-spi2-core python3 python3-pyatspi
-  python3-pymodbus python3-serial python3-serial-asyncio libmodbus-dev mbpoll
+  python3-pymodbus python3-serial python3-serial-asyncio libmodbus-dev mbpoll xdotool
+  # Qt's own Simplified Chinese texts of the standard buttons (确定, 是, 否)
+  qt6-translations-l10n
   # Simplified Chinese glyphs; without a CJK font Qt draws empty boxes
   fonts-noto-cjk
 )

@@ -14,10 +14,20 @@ class FailureMemory {
 public:
     void note(const Status& status)
     {
-        if (!status.ok())
-            last_ = status.error();
+        if (status.ok())
+            return;
+        last_ = status.error();
+        noteCause(status.cause());
     }
     void note(const std::string& failure) { last_ = failure; }
+    // The first failure that the operator can act on leads the message: the
+    // later ones mostly follow from it (a missing file leaves the port
+    // number empty, a port that did not open cannot be cleared).
+    void noteCause(const std::string& cause)
+    {
+        if (cause_.empty())
+            cause_ = cause;
+    }
     // The settings file's own failure, kept so that a field left empty by it
     // can say why it is empty.
     void noteStore(const std::string& failure)
@@ -30,9 +40,12 @@ public:
         return text.empty() && store_ ? " (it was not read: " + *store_ + ")" : std::string();
     }
     const std::optional<std::string>& last() const { return last_; }
+    // The cause first, when there is one, then the technical detail.
+    std::string description() const { return cause_.empty() ? *last_ : cause_ + "\r\n" + *last_; }
 
 private:
     std::optional<std::string> last_;
+    std::string cause_;
     std::optional<std::string> store_;
 };
 
@@ -59,6 +72,7 @@ void loadSettings(const StartupParts& p, FailureMemory& failures)
         p.fields.setText(ValueField::Baud, *r.settings);
     for (const std::string& failure : loaded.failures)
         failures.noteStore(failure);
+    failures.noteCause(loaded.cause);
 }
 
 void setPageVisibility(const StartupParts& p)
@@ -150,10 +164,14 @@ StartupResult formLoad(const StartupParts& p)
     StartupResult result = StartupResult::Polling;
     if (failures.last()) {
         p.dialogs.inform("Com" + std::to_string(p.port.portNumber()) + " is not available." + "\r\n" +
-                         *failures.last());
+                         failures.description());
         p.fields.setText(ValueField::Status, std::string(kPortStoppedText));
         p.timer.setEnabled(false);
         p.timer.setInterval(0);
+        // Ticks while the message was open may have filled rows; with the
+        // timer stopped they would stay on screen as if live.
+        for (int instrument = 1; instrument <= kInstruments; ++instrument)
+            p.grid.clearInstrument(instrument);
         result = StartupResult::Stopped;
     }
     p.window.makeIntervalEntryDigitsOnly();

@@ -12,17 +12,28 @@ namespace lumo {
 class Status {
 public:
     static Status success() { return Status(); }
-    static Status failure(std::string description) { return Status(std::move(description)); }
+    // cause: the failure in the operator's words, saying what they can act
+    // on ("串口设备不存在：..."), when the component can tell; the description
+    // keeps the technical detail.
+    static Status failure(std::string description, std::string cause = {})
+    {
+        return Status(std::move(description), std::move(cause));
+    }
 
     bool ok() const { return !failed_; }
     const std::string& error() const { return error_; }
+    const std::string& cause() const { return cause_; }
 
 private:
     Status() = default;
-    explicit Status(std::string description) : failed_(true), error_(std::move(description)) {}
+    Status(std::string description, std::string cause)
+        : failed_(true), error_(std::move(description)), cause_(std::move(cause))
+    {
+    }
 
     bool failed_ = false;
     std::string error_;
+    std::string cause_;
 };
 
 template <class T>

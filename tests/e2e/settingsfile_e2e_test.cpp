@@ -9,6 +9,9 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QSerialPort>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -319,6 +322,74 @@ TEST(FailedSave, ReadOnlyFileEndsTheProgramAndKeepsTheFile)
     confirmNewInterval(s);
     setImmutable(file.toStdString(), false);
     EXPECT_EQ(fileHash(file), before);
+}
+
+// The start-up message keeps its first line and then leads with what the
+// operator can act on; the technical detail follows.
+TEST(StartupMessage, LeadsWithTheCauseTheOperatorCanActOn)
+{
+    ProgramDir dir;
+    ASSERT_TRUE(dir.writeSettings({}));
+    Simulator sim(dir, allInstruments());
+    const std::string linked = "COM1 (" + dir.file("com1").toStdString() + " -> " + sim.slavePath().toStdString() + ")";
+    QSerialPort holder(sim.slavePath());
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string lead;
+    } cases[] = {
+        {"missing settings file", [&] { QFile::remove(dir.file("lumo.mdb")); },
+         "找不到设置文件 " + dir.file("lumo.mdb").toStdString()},
+        {"no such device",
+         [&] {
+             dir.writeSettings({});
+             QFile::remove(dir.file("com1"));
+             QFile::link("/dev/ttyLUMO-none", dir.file("com1"));
+         },
+         "串口设备不存在：COM1 (" + dir.file("com1").toStdString() + " -> /dev/ttyLUMO-none)"},
+        {"port held by another program",
+         [&] {
+             QFile::remove(dir.file("com1"));
+             QFile::link(sim.slavePath(), dir.file("com1"));
+             ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
+         },
+         "串口正被另一个程序使用（进程号 " + std::to_string(::getpid()) + "）：" + linked},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        StationRun run(dir, Protocol::Modbus);
+        ASSERT_EQ(run.station->start(), StartupResult::Stopped);
+        ASSERT_EQ(run.dialogs.informed.size(), 1u);
+        const std::string& told = run.dialogs.informed[0];
+        const std::string expectedStart = "Com1 is not available.\r\n" + c.lead;
+        EXPECT_EQ(told.substr(0, expectedStart.size()), expectedStart) << told;
+        EXPECT_NE(told.find("\r\n", expectedStart.size()), std::string::npos) << "no technical detail: " << told;
+    }
+}
+
+// Ticks while the start-up message is open fill rows; once start-up has
+// stopped, every row is blank and stays blank, chained answers included.
+TEST(StartupMessage, NoRowKeepsValuesOnceStartUpHasStopped)
+{
+    ProgramDir dir;
+    ASSERT_TRUE(dir.writeSettings({"1", "abc", "5", "9600"}));  // the timer keeps its preset 1000 ms
+    Simulator sim(dir, allInstruments());
+    StationRun run(dir, Protocol::Modbus);
+    bool filled = false;
+    run.dialogs.whileInforming = [&] { filled = waitFor([&] { return run.cell(4, 0) == "4"; }, 5000); };
+    ASSERT_EQ(run.station->start(), StartupResult::Stopped);
+    EXPECT_TRUE(filled);
+    const auto allBlank = [&] {
+        for (int n = 1; n <= lumo::kInstruments; ++n)
+            for (int r = 0; r < lumo::kSlots; ++r)
+                if (!run.cell(n, r).empty())
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(allBlank());
+    waitFor([] { return false; }, 1500);
+    EXPECT_TRUE(allBlank());
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 
 #include "gridpage.h"
 #include "mainwindow.h"
+#include "qtdialogs.h"
 #include "stationfont.h"
 
 #include <QFontInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -189,6 +192,34 @@ TEST(Windows, LongTextStaysWholeAndShowsItsBeginning)
     page.setCellText(0, 7, alarm);
     EXPECT_EQ(page.cell(0, 7)->text(), alarm);
     EXPECT_EQ(page.cell(0, 7)->cursorPosition(), 0);
+}
+
+TEST(Windows, CellShowsATextWiderThanItselfAsItsTooltip)
+{
+    lumo::applyStationFont();
+    GridPage page(kPageLayouts[0], "t");
+    const struct {
+        int slot;
+        const char* text;
+        bool tooltip;
+    } cases[] = {{7, "通讯正常,励磁报警,电极报警", true}, {7, "通讯正常", false}, {7, "通讯正常,空管报警", false},
+                 {0, "-1.234568E+07", true},               {0, "1234.568", false}};
+    for (const auto& c : cases) {
+        // The same cell each time: a text that fits takes an earlier tooltip away.
+        page.setCellText(3, c.slot, QString::fromUtf8(c.text));
+        EXPECT_EQ(page.cell(3, c.slot)->toolTip(), c.tooltip ? QString::fromUtf8(c.text) : QString()) << c.text;
+    }
+}
+
+TEST(Windows, MessageBoxButtonsReadInChinese)
+{
+    ASSERT_TRUE(lumo::installChineseButtonTexts(*QCoreApplication::instance())) << "qtbase_zh_CN.qm not installed";
+    QMessageBox question(QMessageBox::Question, "t", "q", QMessageBox::Yes | QMessageBox::No);
+    QMessageBox information(QMessageBox::Information, "t", "i", QMessageBox::Ok);
+    // Shown as 是(Y) and 否(N), as on the Chinese desktop the station comes from.
+    EXPECT_EQ(question.button(QMessageBox::Yes)->text(), QString::fromUtf8("是(&Y)"));
+    EXPECT_EQ(question.button(QMessageBox::No)->text(), QString::fromUtf8("否(&N)"));
+    EXPECT_EQ(information.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
 }
 
 TEST(Windows, SimplifiedChineseFontIsInstalled)

@@ -8,6 +8,7 @@
 #include "startup.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,15 @@ public:
     std::vector<std::string> informed;
     std::vector<std::string> asked;
     std::deque<bool> answers;  // answers to the questions, in order; No when empty
+    // Runs while a message is shown, as the event loop of a real box would.
+    std::function<void()> whileInforming;
 
-    void inform(const std::string& text) override { informed.push_back(text); }
+    void inform(const std::string& text) override
+    {
+        informed.push_back(text);
+        if (whileInforming)
+            whileInforming();
+    }
     bool ask(const std::string& text) override
     {
         asked.push_back(text);
