@@ -28,7 +28,9 @@ MainWindow::MainWindow(const QString& title, ValueFields& fields, QWidget* paren
 {
     buildSettingsArea();
     fields_.addObserver([this](ValueField field, const std::string& text) {
-        valueField(field)->setText(QString::fromStdString(text));
+        QLineEdit* shown = valueField(field);
+        shown->setText(QString::fromStdString(text));
+        shown->setCursorPosition(0);  // a text longer than the field shows its beginning
     });
 }
 
@@ -84,10 +86,15 @@ void MainWindow::buildSettingsArea()
     end_ = new QPushButton(QStringLiteral("退出"), this);
     end_->setGeometry(twipRect(9840, 8520, 1215, 495));
 
-    auto* status = new QLabel(this);
+    // Label9: red text on the window's background; a read-only text field
+    // rather than a label so that a screen reader hears its text.
+    auto* status = new QLineEdit(this);
+    status->setReadOnly(true);
+    status->setFocusPolicy(Qt::NoFocus);
+    status->setFrame(false);
     status->setGeometry(twipRect(4800, 8640, 3975, 255));
-    status->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
-    status->setAccessibleName(QStringLiteral("Label9"));
+    status->setStyleSheet(QStringLiteral("QLineEdit { color: rgb(255, 0, 0); background: transparent; border: none; }"));
+    status->setAccessibleName(QStringLiteral("状态"));
     values_[static_cast<int>(ValueField::Status)] = status;
 }
 
@@ -98,15 +105,15 @@ QLabel* MainWindow::addCaption(const char* text, int left, int top, int width, i
     return caption;
 }
 
-QLabel* MainWindow::addValueField(const char* accessibleName, int left, int top, int width, int height)
+// A value field: white, a single-line border, read-only. A text field (not a
+// label) so that a screen reader hears both its caption and its value.
+QLineEdit* MainWindow::addValueField(const char* accessibleName, int left, int top, int width, int height)
 {
-    auto* field = new QLabel(this);
+    auto* field = new QLineEdit(this);
+    field->setReadOnly(true);
+    field->setFocusPolicy(Qt::NoFocus);
     field->setGeometry(twipRect(left, top, width, height));
-    field->setFrameStyle(QFrame::Box | QFrame::Plain);
-    field->setAutoFillBackground(true);
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    field->setPalette(palette);
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: white; border: 1px solid black; }"));
     field->setAccessibleName(QString::fromUtf8(accessibleName));
     return field;
 }
@@ -131,7 +138,7 @@ QComboBox* MainWindow::addList(const QStringList& entries, int left, int top, in
     return list;
 }
 
-QLabel* MainWindow::valueField(ValueField field) const { return values_[static_cast<int>(field)]; }
+QLineEdit* MainWindow::valueField(ValueField field) const { return values_[static_cast<int>(field)]; }
 
 Status MainWindow::removeCloseCommand()
 {

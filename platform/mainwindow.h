@@ -40,7 +40,7 @@ public:
 
     void centreOnScreen();
 
-    QLabel* valueField(ValueField field) const;
+    QLineEdit* valueField(ValueField field) const;
     QComboBox* countList() const { return combo1_; }     // Combo1
     QComboBox* portList() const { return combo3_; }      // Combo3
     QComboBox* baudList() const { return combo2_; }      // Combo2
@@ -53,12 +53,12 @@ public:
 private:
     void buildSettingsArea();
     QLabel* addCaption(const char* text, int left, int top, int width, int height);
-    QLabel* addValueField(const char* accessibleName, int left, int top, int width, int height);
+    QLineEdit* addValueField(const char* accessibleName, int left, int top, int width, int height);
     QFrame* addLine(int x1, int y1, int x2, int y2);
     QComboBox* addList(const QStringList& entries, int left, int top, int width, int height);
 
     ValueFields& fields_;
-    std::array<QLabel*, 5> values_{};
+    std::array<QLineEdit*, 5> values_{};
     QComboBox* combo1_ = nullptr;
     QComboBox* combo2_ = nullptr;
     QComboBox* combo3_ = nullptr;

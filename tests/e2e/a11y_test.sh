@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # lumoscan13 in a real window under Xvfb, read from outside through the
 # accessibility bus as a screen reader would: the cells of instrument 1 must
-# carry the worked example's texts under their instrument and column names.
+# carry the worked example's texts under their instrument and column names,
+# and the value fields and the status line their texts under their captions.
 # a11y_test.sh <lumoscan13> <mklumodb> <lumosim> <read_grid.py>
 set -euo pipefail
 program=$1 mklumodb=$2 lumosim=$3 reader=$4
@@ -35,7 +36,8 @@ out=$(dbus-run-session -- xvfb-run -a bash -c '
 status=0
 for expected in $'1 瞬时流量\t12.5' $'1 流速\t1.25' $'1 百分比\t50' $'1 电阻值\t3.3' \
                 $'1 正向累积\t1234.5678' $'1 反向累积\t0' $'1 流量计管径\t100' $'1 报警状态\t通讯正常,空管报警' \
-                $'2 瞬时流量\t'; do
+                $'2 瞬时流量\t' $'当前仪表数\t1' $'当前发送间隔\t100' $'当前com端口\t1' $'通讯速率\t9600' \
+                $'状态\t'; do
   if ! grep -qxF "$expected" <<<"$out"; then
     echo "missing: $expected"
     status=1
