@@ -3,7 +3,8 @@
 from the simulator's event log (CLOCK_MONOTONIC microseconds, the clock of
 time.monotonic_ns here). Each subcommand prints its figures as text lines.
 
-  bench.py sweep  BUILD [--seconds S]      lumoscan13 and mbpoll, 39 instruments
+  bench.py sweep  BUILD [--seconds S] [--silent N ...]
+                                           lumoscan13 and mbpoll, 39 instruments
   bench.py ticks  BUILD [--ticks N] [--reference]
                                            lumoscan12 request inter-arrival; with
                                            --reference also an ideal master's
@@ -152,10 +153,25 @@ def wire_span_us(baud, turnaround_ms, silence_before_answer):
     return INSTRUMENTS * exchange + (INSTRUMENTS - 1) * silence_us, silence_us
 
 
-def run_sweep(build, baud, turnaround, seconds):
+def delays_after(events, addresses, since_us=0):
+    """From a request to one of these addresses to the next request: what a
+    silent instrument costs the sweep."""
+    delays, asked = [], None
+    for ev in events:
+        if ev["t_us"] < since_us or ev["ev"] != "rx":
+            continue
+        if asked is not None:
+            delays.append(ev["t_us"] - asked)
+            asked = None
+        if request_address(ev, "modbus") in addresses:
+            asked = ev["t_us"]
+    return delays
+
+
+def run_sweep(build, baud, turnaround, seconds, silent=(), timer_ms=200):
     results = {}
     for who in ("lumoscan13", "mbpoll"):
-        rig = Rig(build, "modbus", baud, turnaround)
+        rig = Rig(build, "modbus", baud, turnaround, timer_ms=timer_ms, silent=silent)
         try:
             begin = time.monotonic_ns() // 1000
             if who == "lumoscan13":
@@ -163,22 +179,30 @@ def run_sweep(build, baud, turnaround, seconds):
             else:
                 rig.program = subprocess.Popen(
                     ["mbpoll", "-m", "rtu", "-a", f"1:{INSTRUMENTS}", "-r", "1", "-c", "26", "-t", "4:hex",
-                     "-b", str(baud), "-P", "none", "-l", "11", "-o", "1", rig.link()],
+                     "-b", str(baud), "-P", "none", "-l", "11", "-o", "0.05" if silent else "1", rig.link()],
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(seconds)
             rig.stop_program()
             events = rig.events()
             spans, periods = sweeps(events, begin)
             gaps = master_gaps(events, begin)
+            after = delays_after(events, silent, begin)
             results[who] = (statistics.median(spans) if spans else float("nan"),
                             statistics.median(periods) if periods else float("nan"), len(spans),
-                            statistics.median(gaps) if gaps else float("nan"))
+                            statistics.median(gaps) if gaps else float("nan"),
+                            (statistics.median(after), min(after), max(after)) if after else None,
+                            (min(periods), max(periods)) if periods else None)
         finally:
             rig.close()
     strict, silence = wire_span_us(baud, turnaround, True)
     paced, _ = wire_span_us(baud, turnaround, False)
     ours, theirs = results["lumoscan13"], results["mbpoll"]
-    print(f"sweep baud={baud} turnaround_ms={turnaround}: lumoscan13 span {ours[0] / 1000:.1f} ms "
+    quiet = f" silent={','.join(map(str, silent))} interval={timer_ms} ms" if silent else ""
+    for who, r in results.items():
+        if silent and r[4]:
+            print(f"  {who}: request after the silent one {r[4][0] / 1000:.1f} ms later (median; "
+                  f"{r[4][1] / 1000:.1f}..{r[4][2] / 1000:.1f}), sweep periods {r[5][0] / 1000:.0f}..{r[5][1] / 1000:.0f} ms")
+    print(f"sweep baud={baud} turnaround_ms={turnaround}{quiet}: lumoscan13 span {ours[0] / 1000:.1f} ms "
           f"(period {ours[1] / 1000:.1f} ms, {ours[2]} sweeps, answer-to-next-request {ours[3] / 1000:.2f} ms "
           f"for a silence of {silence / 1000:.2f} ms); wire limit {strict / 1000:.1f} ms "
           f"(silence before answers too) / {paced / 1000:.1f} ms (lumosim's pacing); "
@@ -325,6 +349,9 @@ def main():
     parser.add_argument("--baud", type=int, nargs="*", default=[9600, 19200])
     parser.add_argument("--turnaround", type=int, nargs="*", default=[0, 5])
     parser.add_argument("--interval", type=int, nargs="*", default=[200, 1000])
+    parser.add_argument("--timer", type=int, default=200, help="sweep: lumoscan13's send interval, ms")
+    parser.add_argument("--silent", type=int, nargs="*", default=[],
+                        help="sweep: instruments that never answer (mbpoll then times out after 50 ms)")
     parser.add_argument("--reference", action="store_true",
                         help="ticks: also time a master that only sleeps to absolute times and writes")
     parser.add_argument("--platform", default="offscreen", help="QT_QPA_PLATFORM; 'xcb' for the X display")
@@ -333,7 +360,7 @@ def main():
     if a.what == "sweep":
         for baud in a.baud:
             for t in a.turnaround:
-                run_sweep(build, baud, t, a.seconds)
+                run_sweep(build, baud, t, a.seconds, tuple(a.silent), a.timer)
     elif a.what == "ticks":
         for interval in a.interval:
             run_ticks(build, interval, a.ticks)

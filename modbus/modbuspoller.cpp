@@ -18,11 +18,18 @@ constexpr long long kFastLineFloorUs = 1750;
 constexpr int kFastLineBaud = 19200;
 constexpr int kDefaultBaud = 9600;
 
+// The baud rate the line runs at, as start-up set it from the baud field.
+int lineBaud(const ValueFields& fields)
+{
+    const int baud = baudOfLineSettings(lineSettingsForBaudText(fields.text(ValueField::Baud)));
+    return baud > 0 ? baud : kDefaultBaud;
+}
+
 }  // namespace
 
 ModbusPoller::ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields,
-                           OneShotTimer& chainTimer)
-    : port_(port), grid_(grid), fields_(fields), chainTimer_(chainTimer)
+                           OneShotTimer& chainTimer, const Clock& clock)
+    : port_(port), grid_(grid), fields_(fields), chainTimer_(chainTimer), clock_(clock)
 {
 }
 
@@ -42,18 +49,16 @@ void ModbusPoller::tick()
         }
         chainTimer_.cancel();
     }
-    if (answerPending_ && chainedSinceLastTick_) {
-        // Written after the last tick: its instrument may still be talking.
-        chainedSinceLastTick_ = false;
+    // Its instrument may still be talking.
+    if (answerPending_ && chainedAt_ && clock_.now() - *chainedAt_ < answerWindow())
         return;
-    }
     port_.clearOutput();
     port_.clearInput();
     copyAddressToByte();
     if (answerPending_)
         statusDowith(grid_, currentAddressByte_);
     sendDowith();
-    chainedSinceLastTick_ = false;
+    chainedAt_.reset();
 }
 
 void ModbusPoller::onReceiveEvent(int eventCode)
@@ -101,13 +106,19 @@ void ModbusPoller::dataDowith()
 
 std::chrono::microseconds ModbusPoller::silentInterval() const
 {
-    int baud = baudOfLineSettings(lineSettingsForBaudText(fields_.text(ValueField::Baud)));
-    if (baud <= 0)
-        baud = kDefaultBaud;
+    const int baud = lineBaud(fields_);
     long long us = (kSilentBits * 1'000'000 + baud - 1) / baud;
     if (baud > kFastLineBaud)
         us = std::max(us, kFastLineFloorUs);
     return std::chrono::microseconds(us);
+}
+
+std::chrono::microseconds ModbusPoller::answerWindow() const
+{
+    const int baud = lineBaud(fields_);
+    constexpr long long kBitsOnTheWire = 10 * static_cast<long long>(kRequestLength + kAnswerLength);
+    const std::chrono::microseconds bytes((kBitsOnTheWire * 1'000'000 + baud - 1) / baud);
+    return bytes + silentInterval() + kTurnaroundAllowance;
 }
 
 // A value outside 0..255 is refused and leaves the byte as it was.
@@ -141,7 +152,7 @@ void ModbusPoller::scheduleChainedRequest()
 void ModbusPoller::sendChainedRequest()
 {
     sendDowith();
-    chainedSinceLastTick_ = true;
+    chainedAt_ = clock_.now();
 }
 
 void ModbusPoller::writeCells(std::uint8_t instrument)

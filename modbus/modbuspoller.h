@@ -5,10 +5,11 @@
 // onReceiveEvent and the poll timer to tick.
 //
 // Three refinements over the plain poll cycle:
-// - A tick times a request out only if it was already outstanding at the
-//   previous tick. With more than 3 instruments every accepted answer chains
-//   the next request at once, so a tick usually lands just after one; that
-//   young chained request is left to run until the following tick.
+// - With more than 3 instruments every accepted answer chains the next
+//   request at once, so a tick usually lands while one is under way. A tick
+//   leaves a chained request alone while its answer could still be on its
+//   way (one exchange on the wire plus the instrument's turnaround since it
+//   was written) and times out an older one, as it times out any request.
 // - An intact answer from another address than the one polled (a late answer
 //   of the previous instrument) fills its own instrument's cells but does not
 //   end the outstanding request, nor chain the next one.
@@ -26,16 +27,23 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace lumo::modbus {
 
 // Chained polling starts above this instrument count.
 inline constexpr double kChainAboveCount = 3;
+// How long an instrument may take from the end of a request to the start of
+// its answer. Instruments of this kind answer within some tens of
+// milliseconds; a tick that found a healthy answer still due would blank
+// the instrument, so the allowance errs on the long side of that.
+inline constexpr std::chrono::milliseconds kTurnaroundAllowance{50};
 
 class ModbusPoller : public PollCycle {
 public:
-    ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, OneShotTimer& chainTimer);
+    ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, OneShotTimer& chainTimer,
+                 const Clock& clock = steadyClock());
     ~ModbusPoller() override;
     ModbusPoller(const ModbusPoller&) = delete;
     ModbusPoller& operator=(const ModbusPoller&) = delete;
@@ -56,6 +64,10 @@ public:
     // The silence before a chained request: 35 bit times at the configured
     // baud rate, rounded up, and at least 1750 us above 19200 baud.
     std::chrono::microseconds silentInterval() const;
+    // How long after its writing a chained request's answer may still be on
+    // its way: request and answer on the wire at 10 bits a byte, the
+    // silence before the answer, and kTurnaroundAllowance.
+    std::chrono::microseconds answerWindow() const;
 
     std::int16_t currentAddress() const { return currentAddress_; }
     std::uint8_t currentAddressByte() const { return currentAddressByte_; }
@@ -77,12 +89,13 @@ private:
     GridModel& grid_;
     const ValueFields& fields_;
     OneShotTimer& chainTimer_;
+    const Clock& clock_;
 
     std::int16_t currentAddress_ = 1;
     std::uint8_t currentAddressByte_ = 0;
     bool answerPending_ = false;
-    // The outstanding request was chained after the last tick.
-    bool chainedSinceLastTick_ = false;
+    // When the outstanding request was written, if the chain wrote it.
+    std::optional<std::chrono::steady_clock::time_point> chainedAt_;
     // A tick has already found the chained request waiting for its silence.
     bool chainWaitSeenByTick_ = false;
 

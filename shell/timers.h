@@ -31,4 +31,23 @@ public:
     virtual bool pending() const = 0;
 };
 
+// The time now, for telling how long ago something happened. The programs
+// use the steady clock; tests move a clock of their own by hand.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual std::chrono::steady_clock::time_point now() const = 0;
+};
+
+class SteadyClock : public Clock {
+public:
+    std::chrono::steady_clock::time_point now() const override { return std::chrono::steady_clock::now(); }
+};
+
+inline const Clock& steadyClock()
+{
+    static const SteadyClock clock;
+    return clock;
+}
+
 }  // namespace lumo

@@ -55,6 +55,7 @@ TEST_F(ChainRunning, AnswerArrivingAcrossTheTickIsKept)
 TEST_F(ChainRunning, ChainedRequestStillUnansweredAtTheSecondTickTimesOut)
 {
     poller.tick();
+    clock.advance(std::chrono::milliseconds(200));
     poller.tick();
     EXPECT_TRUE(blank(3));
     EXPECT_EQ(lastAddressWritten(), 4);
@@ -65,6 +66,34 @@ TEST_F(ChainRunning, ChainedRequestStillUnansweredAtTheSecondTickTimesOut)
     EXPECT_TRUE(blank(4));
     EXPECT_EQ(lastAddressWritten(), 5);
 }
+
+// A tick leaves the chained request alone exactly while its answer could
+// still be coming: 8 + 57 bytes and 3.5 characters of silence on the wire,
+// plus the turnaround allowance.
+struct WindowRow {
+    const char* baud;
+    std::chrono::microseconds window;
+};
+
+class AnswerWindow : public ChainRunning, public ::testing::WithParamInterface<WindowRow> {};
+
+TEST_P(AnswerWindow, TickTimesOutTheChainedRequestOnlyOnceItsAnswerIsOverdue)
+{
+    fields.setText(ValueField::Baud, GetParam().baud);
+    ASSERT_EQ(poller.answerWindow(), GetParam().window);
+    clock.advance(GetParam().window - std::chrono::microseconds(1));
+    poller.tick();
+    EXPECT_EQ(lastAddressWritten(), 3);
+    EXPECT_EQ(flowOf(3), "old3");
+    clock.advance(std::chrono::microseconds(1));
+    poller.tick();
+    EXPECT_EQ(lastAddressWritten(), 4);
+    EXPECT_TRUE(blank(3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bauds, AnswerWindow,
+                         ::testing::Values(WindowRow{"9600", std::chrono::microseconds(67709 + 3646 + 50000)},
+                                           WindowRow{"19200", std::chrono::microseconds(33855 + 1823 + 50000)}));
 
 TEST_F(PollerTest, ForeignAnswerDoesNotEndTheOutstandingRequest)
 {

@@ -28,7 +28,8 @@ protected:
     GridModel grid;
     ValueFields fields;
     lumo::testing::FakeOneShotTimer chain;
-    ModbusPoller poller{port, grid, fields, chain};
+    lumo::testing::FakeClock clock;
+    ModbusPoller poller{port, grid, fields, chain, clock};
     CellRecorder cells;
 
     PollerTest()

@@ -48,4 +48,12 @@ public:
     }
 };
 
+// Stands still until the test moves it.
+class FakeClock : public Clock {
+public:
+    std::chrono::steady_clock::time_point time{};
+    std::chrono::steady_clock::time_point now() const override { return time; }
+    void advance(std::chrono::microseconds by) { time += by; }
+};
+
 }  // namespace lumo::testing
