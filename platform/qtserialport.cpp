@@ -457,7 +457,14 @@ void QtSerialPort::watchLineNow()
     QSocketNotifier* notifier = readNotifierOf(*port_);
     if (!notifier || notifier->isEnabled())
         return;
-    if (!cutShort && answerAwaited_) {
+    if (cutShort && answerAwaited_) {
+        // A new request went out before the answer to the last one was
+        // seen: requests come faster than the learned answer time, and a
+        // spell that outlasts the gap between requests would hide every
+        // answer from then on. Watch the next answer from the start.
+        answerTimesKnown_ = 0;
+        answerAwaited_ = false;
+    } else if (answerAwaited_) {
         int waiting = 0;
         if (::ioctl(port_->handle(), FIONREAD, &waiting) == 0 &&
             waiting + port_->bytesAvailable() >= receiveThreshold_) {

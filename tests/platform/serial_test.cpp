@@ -432,6 +432,32 @@ TEST_F(SerialOverPty, FasterAnswerThanLearnedIsReceivedAndLearnedAfresh)
     exchange();  // and the fast one is received as usual
 }
 
+// Requests that come sooner than the answers took lately (ticks shorter
+// than the learned answer time) must not keep the port from ever looking
+// at the line: once a request cuts a spell short, answers come through.
+TEST_F(SerialOverPty, RequestsSoonerThanTheLearnedAnswerTimeStillGetAnswers)
+{
+    openConfigured(57);
+    const Bytes request = counting(8, 0xA0);
+    const Bytes answer = counting(57, 0x10);
+    PacedInstrument instrument(pty->masterFd(), request.size(), answer, std::chrono::milliseconds(40));
+    for (int i = 0; i < 3; ++i) {  // about 100 ms each: spells of the wire time, 66 ms
+        events.clear();
+        ASSERT_TRUE(port->write(request).ok());
+        ASSERT_TRUE(waitUntil([&] { return !events.empty(); }, 2000));
+    }
+    instrument.paced = false;
+    int answered = 0;
+    for (int i = 0; i < 6; ++i) {
+        events.clear();
+        ASSERT_TRUE(port->write(request).ok());
+        waitUntil([&] { return !events.empty(); }, 30);  // the next tick
+        answered += events.empty() ? 0 : 1;
+        port->clearInput();
+    }
+    EXPECT_GE(answered, 4);
+}
+
 // A new request during the quiet spell (the next tick) ends it; its answer
 // arrives as usual, and a lost port leaves no quiet spell behind.
 TEST_F(SerialOverPty, RequestDuringTheQuietSpellAndLossEndIt)
