@@ -21,8 +21,8 @@ bool isPrivateDirectory(const QString& path)
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 0777) == 0700;
 }
 
-}  // namespace
-
+// The directory for this user's lock files, made if need be; empty when no
+// such directory can be had (another user's, or not 0700).
 QString userRuntimeDirectory()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -32,6 +32,8 @@ QString userRuntimeDirectory()
     ::mkdir(QFile::encodeName(own).constData(), 0700);
     return isPrivateDirectory(own) ? own : QString();
 }
+
+}  // namespace
 
 FileLockGuard::FileLockGuard(const QString& programPath) : programPath_(programPath) {}
 

@@ -18,10 +18,6 @@
 
 namespace lumo {
 
-// The directory for this user's lock files, made if need be; empty when no
-// such directory can be had (another user's, or not 0700).
-QString userRuntimeDirectory();
-
 class FileLockGuard : public SingleCopyGuard {
 public:
     // programPath: the running program's absolute file path.
