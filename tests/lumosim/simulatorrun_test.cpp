@@ -24,9 +24,28 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
+// The files the tests make in the temp directory go when the program ends.
+std::vector<std::string>& madeFiles()
+{
+    static std::vector<std::string> files;
+    return files;
+}
+
+struct RemoveMadeFiles : ::testing::Environment {
+    void TearDown() override
+    {
+        for (const std::string& file : madeFiles())
+            std::remove(file.c_str());
+    }
+};
+[[maybe_unused]] ::testing::Environment* const removeMadeFiles =
+    ::testing::AddGlobalTestEnvironment(new RemoveMadeFiles);
+
 std::string tempPath(const std::string& name)
 {
-    return ::testing::TempDir() + "lumosim_" + std::to_string(getpid()) + "_" + name;
+    std::string path = ::testing::TempDir() + "lumosim_" + std::to_string(getpid()) + "_" + name;
+    madeFiles().push_back(path);
+    return path;
 }
 
 void writeFile(const std::string& path, const std::string& text)
