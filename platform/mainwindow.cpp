@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 
@@ -27,6 +28,11 @@ MainWindow::MainWindow(const QString& title, ValueFields& fields, QWidget* paren
     : GridPage(kPageLayouts[0], title, parent), fields_(fields)
 {
     buildSettingsArea();
+    // Pages 2 and 3 have no icon of their own.
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/lumoscan-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     fields_.addObserver([this](ValueField field, const std::string& text) {
         QLineEdit* shown = valueField(field);
         shown->setText(QString::fromStdString(text));
