@@ -16,6 +16,8 @@ packages=(
   python3-pymodbus python3-serial python3-serial-asyncio libmodbus-dev mbpoll xdotool
   # Qt's own Simplified Chinese texts of the standard buttons (确定, 是, 否)
   qt6-translations-l10n
+  # the Debian package: shlibdeps (dpkg-dev, file), its checks
+  dpkg-dev file lintian desktop-file-utils
   # Simplified Chinese glyphs; without a CJK font Qt draws empty boxes
   fonts-noto-cjk
 )

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build and every test, from a fresh clone: the suite as built, the
-# same suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# a short run of every fuzz target.
+# Debian package, the same suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +9,11 @@ bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300
+
+# The Debian package: built and checked by lintian, unpacked and run by an
+# operator of group dialout, installed with dpkg and purged again.
+bash scripts/package.sh
+bash tests/package/package_test.sh out/lumoscan_*_amd64.deb
 
 # The whole suite under ASan + UBSan, leak checking included. Any report
 # fails its test: UBSan stops at the first finding, ASan exits non-zero.

@@ -334,7 +334,8 @@ private:
                 continue;
             pending = 0;
             if (!paced) {
-                ::write(fd_, answer_.data(), answer_.size());
+                if (::write(fd_, answer_.data(), answer_.size()) < 0)
+                    return;
                 continue;
             }
             timespec due{};
@@ -347,7 +348,8 @@ private:
                     ++due.tv_sec;
                 }
                 clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
-                ::write(fd_, &byte, 1);
+                if (::write(fd_, &byte, 1) < 0)
+                    return;
             }
         }
     }
