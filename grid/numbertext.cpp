@@ -1,9 +1,10 @@
 #include "numbertext.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
+#include <system_error>
 
 namespace lumo {
 
@@ -19,6 +20,16 @@ void stripTrailingZeros(std::string& digits)
         digits.pop_back();
 }
 
+// std::to_chars, not printf: the C library's conversions follow the locale,
+// and Qt sets the user's locale at start, so a German desktop would show
+// 563,412.
+std::string formatted(double value, std::chars_format format, int precision)
+{
+    char text[400];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, format, precision);
+    return error == std::errc() ? std::string(text, end) : std::string();
+}
+
 }  // namespace
 
 std::string numberText(float value)
@@ -31,23 +42,21 @@ std::string numberText(float value)
         return "0";
 
     // Rounding to 7 significant digits first decides the exponent: 9999999.5
-    // rounds to 1.000000E+07 and so takes the exponent form.
-    char scientific[32];
-    std::snprintf(scientific, sizeof scientific, "%.6E", static_cast<double>(value));
-    const char* e = std::strchr(scientific, 'E');
-    const int exponent = std::atoi(e + 1);
+    // rounds to 1.000000e+07 and so takes the exponent form.
+    const std::string scientific = formatted(value, std::chars_format::scientific, 6);
+    const auto e = scientific.find('e');
+    const std::string_view exponentText = std::string_view(scientific).substr(e + (scientific[e + 1] == '+' ? 2 : 1));
+    int exponent = 0;
+    std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
 
     if (exponent < -4 || exponent >= 7) {
-        std::string mantissa(static_cast<const char*>(scientific), e);
+        std::string mantissa = scientific.substr(0, e);
         stripTrailingZeros(mantissa);
-        char tail[16];
-        std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-        return mantissa + tail;
+        const std::string digits = std::to_string(std::abs(exponent));
+        return mantissa + "E" + (exponent < 0 ? "-" : "+") + (digits.size() < 2 ? "0" : "") + digits;
     }
 
-    char fixed[64];
-    std::snprintf(fixed, sizeof fixed, "%.*f", 6 - exponent, static_cast<double>(value));
-    std::string text(fixed);
+    std::string text = formatted(value, std::chars_format::fixed, 6 - exponent);
     stripTrailingZeros(text);
     if (text == "-0")
         return "0";

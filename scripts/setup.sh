@@ -18,6 +18,8 @@ packages=(
   qt6-translations-l10n
   # the Debian package: shlibdeps (dpkg-dev, file), its checks
   dpkg-dev file lintian desktop-file-utils
+  # locale data (localedef) for the decimal-comma test
+  locales
   # Simplified Chinese glyphs; without a CJK font Qt draws empty boxes
   fonts-noto-cjk
 )
@@ -29,7 +31,16 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# A locale that writes decimal commas, for the test that numbers on screen
+# do not follow the user's locale.
+german_locale() {
+  if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' && [ "$(id -u)" -eq 0 ] && command -v localedef >/dev/null; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 2>/dev/null || true
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  german_locale
   echo "setup: all ${#packages[@]} packages present"
   exit 0
 fi
@@ -43,3 +54,4 @@ echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
+german_locale

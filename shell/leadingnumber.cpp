@@ -2,8 +2,8 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdlib>
-#include <string>
+#include <charconv>
+#include <system_error>
 
 namespace lumo {
 
@@ -46,9 +46,14 @@ double leadingNumber(std::string_view text)
             i = j;
         }
     }
-    const std::string number(text.substr(start, i - start));
-    const double value = std::strtod(number.c_str(), nullptr);
-    return std::isfinite(value) ? value : 0.0;
+    // from_chars, not strtod: it does not follow the locale (Qt sets the
+    // user's, in which "1.5" may read as 1), and it takes no '+'.
+    std::string_view number = text.substr(start, i - start);
+    if (number.front() == '+')
+        number.remove_prefix(1);
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    return error == std::errc() && std::isfinite(value) ? value : 0.0;
 }
 
 }  // namespace lumo

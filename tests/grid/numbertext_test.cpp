@@ -1,5 +1,9 @@
 #include "numbertext.h"
 
+#include "leadingnumber.h"
+
+#include <clocale>
+
 #include <cmath>
 #include <limits>
 
@@ -51,6 +55,21 @@ TEST(NumberText, NonFiniteValuesReadClearly)
     EXPECT_EQ(lumo::numberText(std::numeric_limits<float>::infinity()), "Inf");
     EXPECT_EQ(lumo::numberText(-std::numeric_limits<float>::infinity()), "-Inf");
     EXPECT_EQ(lumo::numberText(std::nanf("")), "NaN");
+}
+
+// Qt sets the user's locale at start; a desktop in German writes 563,412
+// with the C library's conversions. The texts must not follow it.
+TEST(NumberText, NumbersDoNotFollowTheLocale)
+{
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here (scripts/setup.sh makes one)";
+    const std::string decimal = lumo::numberText(563.412f), large = lumo::numberText(12345678.0f);
+    const double count = lumo::leadingNumber("13.5");
+    std::setlocale(LC_ALL, before.c_str());
+    EXPECT_EQ(decimal, "563.412");
+    EXPECT_EQ(large, "1.234568E+07");
+    EXPECT_DOUBLE_EQ(count, 13.5);
 }
 
 }  // namespace
