@@ -79,10 +79,10 @@ BENCHMARK(blockCellTexts);
 void modbusAccept(benchmark::State& state)
 {
     const std::string hex = lumo::modbus::hexText(modbusAnswer());
-    if (!lumo::modbus::acceptAnswer(hex))
+    if (!lumo::modbus::acceptAnswerHex(hex))
         state.SkipWithError("the known answer is refused");
     for (auto _ : state)
-        benchmark::DoNotOptimize(lumo::modbus::acceptAnswer(hex));
+        benchmark::DoNotOptimize(lumo::modbus::acceptAnswerHex(hex));
 }
 BENCHMARK(modbusAccept);
 
@@ -90,7 +90,7 @@ void modbusHexAcceptDecodeTexts(benchmark::State& state)
 {
     const std::vector<std::uint8_t> frame = modbusAnswer();
     for (auto _ : state) {
-        const auto body = lumo::modbus::acceptAnswer(lumo::modbus::hexText(frame));
+        const auto body = lumo::modbus::acceptAnswerHex(lumo::modbus::hexText(frame));
         benchmark::DoNotOptimize(lumo::modbus::cellTexts(lumo::modbus::decodeRegisters(*body)));
     }
 }

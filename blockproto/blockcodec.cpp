@@ -1,5 +1,6 @@
 #include "blockcodec.h"
 
+#include "alarmtext.h"
 #include "numbertext.h"
 
 #include <cmath>
@@ -32,22 +33,6 @@ float negatedIf(bool negative, float value)
 {
     return negative ? -value : value;
 }
-
-struct AlarmBit {
-    std::uint8_t mask;
-    const char* suffix;
-};
-
-// Bits 0, 6 and 7 carry no alarm.
-constexpr AlarmBit kAlarmBits[] = {
-    {0x02, ",励磁报警"},  // excitation
-    {0x04, ",电极报警"},  // electrode
-    {0x08, ",空管报警"},  // empty pipe
-    {0x10, ",上限报警"},  // upper limit
-    {0x20, ",下限报警"},  // lower limit
-};
-
-constexpr const char* kAlarmNormal = "通讯正常";
 
 constexpr float kDiameterMm[] = {
     3,    6,    8,    10,   15,   20,   25,   32,   40,   50,   65,   80,   100,
@@ -138,11 +123,11 @@ float totalValue(const Answer& a)
 
 std::string alarmText(std::uint8_t alarmBits)
 {
-    std::string text = kAlarmNormal;
-    for (const AlarmBit& bit : kAlarmBits)
-        if (alarmBits & bit.mask)
-            text += bit.suffix;
-    return text;
+    // Bits 1..5 are the alarms in their order; bits 0, 6 and 7 carry none.
+    AlarmFlags raised{};
+    for (std::size_t i = 0; i < kAlarmCount; ++i)
+        raised[i] = (alarmBits >> (i + 1) & 0x01) != 0;
+    return lumo::alarmText(raised);
 }
 
 std::optional<float> pipeDiameter(std::uint8_t code)
@@ -179,11 +164,15 @@ int slotOfBlock(int block)
     return block;
 }
 
-std::array<std::string, kBlockCount> cellTexts(const DecodedValues& v)
+InstrumentTexts cellTexts(const DecodedValues& v)
 {
-    return {textOf(v.flowValue),    textOf(v.velocityValue), textOf(v.percentValue),
-            textOf(v.resistanceValue), textOf(v.forwardTotal), textOf(v.reverseTotal),
-            textOf(v.pipeDiameter),  v.alarmText.value_or(std::string())};
+    const std::optional<float> numbers[] = {v.flowValue,    v.velocityValue, v.percentValue, v.resistanceValue,
+                                            v.forwardTotal, v.reverseTotal,  std::nullopt,   v.pipeDiameter};
+    InstrumentTexts texts;
+    for (int block = 0; block < kBlockCount; ++block)
+        texts[static_cast<std::size_t>(slotOfBlock(block))] = textOf(numbers[block]);
+    texts[kSlotAlarm] = v.alarmText.value_or(std::string());
+    return texts;
 }
 
 }  // namespace lumo::block

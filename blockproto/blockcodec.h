@@ -3,6 +3,8 @@
 // acceptance of a 10-byte answer, and the decoding of the eight blocks into
 // the quantities an instrument's line shows. Bytes in, values and texts out.
 
+#include "gridmodel.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -72,8 +74,8 @@ void decodeBlock(std::uint8_t block, const Answer& answer, DecodedValues& values
 // number, the alarm (block 6) goes to slot 7 and the diameter (block 7) to 6.
 int slotOfBlock(int block);
 
-// The eight cell texts of an instrument's line, slots 0..7; a quantity not
-// yet received gives "".
-std::array<std::string, kBlockCount> cellTexts(const DecodedValues& values);
+// The eight cell texts of an instrument's line; a quantity not yet received
+// gives "".
+InstrumentTexts cellTexts(const DecodedValues& values);
 
 }  // namespace lumo::block

@@ -80,9 +80,4 @@ void GridModel::removeObserver(GridObserver* observer)
     observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
-void statusDowith(GridModel& grid, unsigned char currentAddressByte)
-{
-    grid.clearInstrument(currentAddressByte);
-}
-
 }  // namespace lumo

@@ -14,7 +14,7 @@ inline constexpr int kSlots = 8;
 inline constexpr int kPages = 3;
 inline constexpr int kLinesPerPage = 13;
 
-// Slot order of an instrument's line.
+// Slot order of an instrument's line: the one place it is said.
 enum Slot : int {
     kSlotFlow = 0,
     kSlotVelocity = 1,
@@ -25,6 +25,9 @@ enum Slot : int {
     kSlotPipeDiameter = 6,
     kSlotAlarm = 7,
 };
+
+// The texts of an instrument's eight cells, by slot.
+using InstrumentTexts = std::array<std::string, kSlots>;
 
 // PageOf: instrument N (1..39) is on page 1 + (N - 1) div 13 ...
 int pageOf(int instrument);
@@ -73,9 +76,5 @@ private:
     std::array<bool, kPages> visible_{};
     std::vector<GridObserver*> observers_;
 };
-
-// Status_Dowith: blanks the instrument whose request went unanswered, named
-// by CurrentAddressByte; 0 and 40..255 name no instrument and change nothing.
-void statusDowith(GridModel& grid, unsigned char currentAddressByte);
 
 }  // namespace lumo

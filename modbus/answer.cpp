@@ -42,11 +42,11 @@ std::string hexText(std::span<const std::uint8_t> bytes)
     return text;
 }
 
-std::optional<AnswerBytes> acceptAnswer(std::string_view answerHex)
+std::optional<AnswerBody> acceptAnswerHex(std::string_view answerHex)
 {
     if (answerHex.size() != kAnswerHexLength)
         return std::nullopt;
-    AnswerBytes body{};
+    AnswerBody body{};
     for (std::size_t i = 0; i < body.size(); ++i) {
         const auto byte = byteAt(answerHex, i);
         if (!byte)

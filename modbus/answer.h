@@ -18,14 +18,16 @@ inline constexpr std::size_t kAnswerHexLength = 2 * kAnswerLength;
 // The bytes the CRC covers: everything before the CRC itself.
 inline constexpr std::size_t kAnswerBodyLength = kAnswerLength - 2;
 
-using AnswerBytes = std::array<std::uint8_t, kAnswerBodyLength>;
+// The answer without its CRC: address, function, byte count, registers.
+using AnswerBody = std::array<std::uint8_t, kAnswerBodyLength>;
 
 // ReceivedHex: two upper-case digits per byte, a leading 0 below 0x10.
 std::string hexText(std::span<const std::uint8_t> bytes);
 
-// The answer's bytes 0..54 if the text is exactly 114 hexadecimal characters
-// and the CRC of those bytes equals byte 55 (low) and 56 (high). Neither the
-// address, the function code nor the byte count is compared.
-std::optional<AnswerBytes> acceptAnswer(std::string_view answerHex);
+// The decoder's check of the received text: the answer's bytes 0..54 if the
+// text is exactly 114 hexadecimal characters and the CRC of those bytes
+// equals byte 55 (low) and 56 (high). Neither the address, the function code
+// nor the byte count is compared.
+std::optional<AnswerBody> acceptAnswerHex(std::string_view answerHex);
 
 }  // namespace lumo::modbus

@@ -1,6 +1,7 @@
 #include "fixedpoint.h"
 
 #include <cmath>
+#include <limits>
 
 namespace lumo::modbus {
 
@@ -28,10 +29,12 @@ FixedPoint totalOf(std::uint32_t whole, float fraction)
     const auto rounded = roundToTenThousandths(fraction);
     if (!rounded)
         return 0;
-    FixedPoint total = 0;
-    if (__builtin_add_overflow(static_cast<FixedPoint>(whole) * kTenThousandths, *rounded, &total))
+    // The whole part times 10000 is below 4.3e13; only a large positive
+    // fraction can carry the sum past the top of the range.
+    const FixedPoint wholePart = static_cast<FixedPoint>(whole) * kTenThousandths;
+    if (*rounded > 0 && wholePart > std::numeric_limits<FixedPoint>::max() - *rounded)
         return 0;
-    return total;
+    return wholePart + *rounded;
 }
 
 std::string fixedPointText(FixedPoint value)

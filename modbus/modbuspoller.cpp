@@ -1,35 +1,24 @@
 #include "modbuspoller.h"
 
 #include "answer.h"
-#include "baudtable.h"
 #include "request.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace lumo::modbus {
 
 namespace {
 
-// 3.5 characters of 10 bits (start, 8 data, stop at 8N1).
-constexpr long long kSilentBits = 35;
 // Modbus fixes the gap at 1750 us above 19200 baud.
-constexpr long long kFastLineFloorUs = 1750;
+constexpr std::chrono::microseconds kFastLineFloor{1750};
 constexpr int kFastLineBaud = 19200;
-constexpr int kDefaultBaud = 9600;
-
-// The baud rate the line runs at, as start-up set it from the baud field.
-int lineBaud(const ValueFields& fields)
-{
-    const int baud = baudOfLineSettings(lineSettingsForBaudText(fields.text(ValueField::Baud)));
-    return baud > 0 ? baud : kDefaultBaud;
-}
 
 }  // namespace
 
 ModbusPoller::ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields,
-                           OneShotTimer& chainTimer, const Clock& clock)
-    : port_(port), grid_(grid), fields_(fields), chainTimer_(chainTimer), clock_(clock)
+                           const StationSettings& settings, OneShotTimer& chainTimer, const Clock& clock)
+    : port_(port), grid_(grid), fields_(fields), settings_(settings), chainTimer_(chainTimer), clock_(clock),
+      cursor_(grid, fields)
 {
 }
 
@@ -39,26 +28,31 @@ ModbusPoller::~ModbusPoller() { chainTimer_.cancel(); }
 void ModbusPoller::tick()
 {
     grid_.hideActivity();
-    if (chainTimer_.pending()) {
+    // The timer's owner may have cancelled the wait (a stopped start-up).
+    if ((chain_ == Chain::AwaitingSilence || chain_ == Chain::SilenceSeenByTick) && !chainTimer_.pending())
+        chain_ = Chain::Off;
+    switch (chain_) {
+    case Chain::AwaitingSilence:
         // The answer was accepted moments ago and the chain is about to ask
         // the next instrument; a request from here would break the silence.
-        // Should the chain still wait at the next tick, that tick sends.
-        if (!chainWaitSeenByTick_) {
-            chainWaitSeenByTick_ = true;
-            return;
-        }
-        chainTimer_.cancel();
-    }
-    // Its instrument may still be talking.
-    if (answerPending_ && chainedAt_ && clock_.now() - *chainedAt_ < answerWindow())
+        chain_ = Chain::SilenceSeenByTick;
         return;
+    case Chain::SilenceSeenByTick:
+        chainTimer_.cancel();  // the chain never got to send: this tick does
+        break;
+    case Chain::RequestOnItsWay:
+        // Its instrument may still be talking.
+        if (cursor_.answerPending() && clock_.now() - chainedAt_ < answerWindow())
+            return;
+        break;
+    case Chain::Off:
+        break;
+    }
+    chain_ = Chain::Off;
     port_.clearOutput();
     port_.clearInput();
-    copyAddressToByte();
-    if (answerPending_)
-        statusDowith(grid_, currentAddressByte_);
+    cursor_.timeOutUnanswered();
     sendDowith();
-    chainedAt_.reset();
 }
 
 void ModbusPoller::onReceiveEvent(int eventCode)
@@ -70,25 +64,23 @@ void ModbusPoller::onReceiveEvent(int eventCode)
     // Bytes on the line restart the silence a chained request waits for.
     if (!bytes.empty() && chainTimer_.pending())
         scheduleChainedRequest();
-    receivedHex_ = hexText(bytes);
-    dataDowith();
+    dataDowith(bytes);
 }
 
 void ModbusPoller::sendDowith()
 {
-    advanceAddress();
-    const RequestFrame frame = readRequest(currentAddressByte_);
-    port_.write(frame);
+    cursor_.advance();
+    port_.write(readRequest(cursor_.currentAddressByte()));
     // Also when the write failed: the next tick then blanks the instrument
     // and the addresses keep cycling.
-    answerPending_ = true;
+    cursor_.requestSent();
 }
 
-void ModbusPoller::dataDowith()
+void ModbusPoller::dataDowith(const Bytes& read)
 {
-    answerHex_ = std::move(receivedHex_);
-    receivedHex_.clear();
-    const auto answer = acceptAnswer(answerHex_);
+    // ReceivedHex lives only for this call: the text of one event's bytes.
+    answerHex_ = hexText(read);
+    const auto answer = acceptAnswerHex(answerHex_);
     if (!answer)
         return;
     grid_.showActivity();
@@ -96,72 +88,40 @@ void ModbusPoller::dataDowith()
     const std::uint8_t answering = (*answer)[0];
     // Only the instrument polled ends its request; a late answer of another
     // one still shows its values below.
-    if (answering == currentAddressByte_) {
-        answerPending_ = false;
+    if (answering == cursor_.currentAddressByte()) {
+        cursor_.answerAccepted();
         if (fields_.instrumentCount() > kChainAboveCount)
             scheduleChainedRequest();
     }
-    writeCells(answering);
+    cursor_.showInstrument(answering, cellTexts(values_));
 }
 
 std::chrono::microseconds ModbusPoller::silentInterval() const
 {
-    const int baud = lineBaud(fields_);
-    long long us = (kSilentBits * 1'000'000 + baud - 1) / baud;
-    if (baud > kFastLineBaud)
-        us = std::max(us, kFastLineFloorUs);
-    return std::chrono::microseconds(us);
+    // 3.5 characters: half the time of seven, rounded up.
+    const LineSettings& line = settings_.line;
+    const std::chrono::microseconds silence((line.timeOfBits(7LL * line.bitsPerCharacter()).count() + 1) / 2);
+    return line.baud > kFastLineBaud ? std::max(silence, kFastLineFloor) : silence;
 }
 
 std::chrono::microseconds ModbusPoller::answerWindow() const
 {
-    const int baud = lineBaud(fields_);
-    constexpr long long kBitsOnTheWire = 10 * static_cast<long long>(kRequestLength + kAnswerLength);
-    const std::chrono::microseconds bytes((kBitsOnTheWire * 1'000'000 + baud - 1) / baud);
-    return bytes + silentInterval() + kTurnaroundAllowance;
-}
-
-// A value outside 0..255 is refused and leaves the byte as it was.
-void ModbusPoller::copyAddressToByte()
-{
-    if (currentAddress_ >= 0 && currentAddress_ <= std::numeric_limits<std::uint8_t>::max())
-        currentAddressByte_ = static_cast<std::uint8_t>(currentAddress_);
-}
-
-// With a count of N the addresses run ..., N, 1, 2, ..., N, 1, ...; the
-// count is read afresh every time.
-void ModbusPoller::advanceAddress()
-{
-    if (fields_.instrumentCount() > currentAddress_) {
-        // CurrentAddress is 16-bit signed: beyond 32767 is refused.
-        if (currentAddress_ < std::numeric_limits<std::int16_t>::max())
-            ++currentAddress_;
-        copyAddressToByte();
-    } else {
-        currentAddressByte_ = 1;
-        currentAddress_ = 1;
-    }
+    const LineSettings& line = settings_.line;
+    const long long bytes = static_cast<long long>(kRequestLength + kAnswerLength);
+    return line.timeOfBits(bytes * line.bitsPerCharacter()) + silentInterval() + kTurnaroundAllowance;
 }
 
 void ModbusPoller::scheduleChainedRequest()
 {
-    chainWaitSeenByTick_ = false;
+    chain_ = Chain::AwaitingSilence;
     chainTimer_.start(silentInterval(), [this] { sendChainedRequest(); });
 }
 
 void ModbusPoller::sendChainedRequest()
 {
     sendDowith();
+    chain_ = Chain::RequestOnItsWay;
     chainedAt_ = clock_.now();
-}
-
-void ModbusPoller::writeCells(std::uint8_t instrument)
-{
-    if (!isInstrument(instrument))
-        return;
-    const auto texts = cellTexts(values_);
-    for (int slot = 0; slot < kSlots; ++slot)
-        grid_.setCellText(instrument, slot, texts[static_cast<std::size_t>(slot)]);
 }
 
 }  // namespace lumo::modbus

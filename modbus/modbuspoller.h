@@ -1,7 +1,7 @@
 #pragma once
-// The Modbus RTU master of lumoscan13: the poll state, the tick of Timer1,
-// the receive event of MSComm1 and the decoder, over a SerialPort and the
-// grid model. The owner connects the port's receive handler to
+// The Modbus RTU master of lumoscan13: the tick of Timer1, the receive event
+// of MSComm1, Send_Dowith and the decoder Data_Dowith, over a SerialPort and
+// the PollCursor. The owner connects the port's receive handler to
 // onReceiveEvent and the poll timer to tick.
 //
 // Three refinements over the plain poll cycle:
@@ -19,15 +19,14 @@
 
 #include "registers.h"
 
-#include "gridmodel.h"
+#include "pollcursor.h"
 #include "pollcycle.h"
 #include "serialport.h"
+#include "stationsettings.h"
 #include "timers.h"
-#include "valuefields.h"
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace lumo::modbus {
@@ -42,64 +41,59 @@ inline constexpr std::chrono::milliseconds kTurnaroundAllowance{50};
 
 class ModbusPoller : public PollCycle {
 public:
-    ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, OneShotTimer& chainTimer,
-                 const Clock& clock = steadyClock());
+    // settings: the line the silences are timed for, filled by start-up.
+    ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, const StationSettings& settings,
+                 OneShotTimer& chainTimer, const Clock& clock = steadyClock());
     ~ModbusPoller() override;
     ModbusPoller(const ModbusPoller&) = delete;
     ModbusPoller& operator=(const ModbusPoller&) = delete;
 
     int receiveThreshold() const override { return static_cast<int>(kAnswerLength); }
-    void setCurrentAddress(std::int16_t address) override { currentAddress_ = address; }
-    void resetBlockIndex() override {}
+    void setCurrentAddress(std::int16_t address) override { cursor_.setCurrentAddress(address); }
 
     void tick() override;
     void onReceiveEvent(int eventCode) override;
 
-    // Send_Dowith: advances the address by the instrument count, writes the
-    // read request and marks it unanswered (also when the write fails).
-    void sendDowith();
-    // Data_Dowith: checks and decodes ReceivedHex and empties it.
-    void dataDowith();
-
-    // The silence before a chained request: 35 bit times at the configured
-    // baud rate, rounded up, and at least 1750 us above 19200 baud.
+    // The silence before a chained request: 3.5 characters at the line's
+    // settings, rounded up, and at least 1750 us above 19200 baud.
     std::chrono::microseconds silentInterval() const;
     // How long after its writing a chained request's answer may still be on
-    // its way: request and answer on the wire at 10 bits a byte, the
-    // silence before the answer, and kTurnaroundAllowance.
+    // its way: request and answer on the wire, the silence before the
+    // answer, and kTurnaroundAllowance.
     std::chrono::microseconds answerWindow() const;
 
-    std::int16_t currentAddress() const { return currentAddress_; }
-    std::uint8_t currentAddressByte() const { return currentAddressByte_; }
-    bool answerPending() const { return answerPending_; }
-    const std::string& receivedHex() const { return receivedHex_; }
-    // The decoder's copy of the last text it was given.
+    std::int16_t currentAddress() const { return cursor_.currentAddress(); }
+    std::uint8_t currentAddressByte() const { return cursor_.currentAddressByte(); }
+    bool answerPending() const { return cursor_.answerPending(); }
+    // AnswerHex: the decoder's copy of the last text it was given.
     const std::string& answerHex() const { return answerHex_; }
-    // The values of the last accepted answer.
-    const RegisterValues& decodedValues() const { return values_; }
+    // The values of the last accepted answer, whichever instrument sent it.
+    const RegisterValues& lastAnswerValues() const { return values_; }
 
 private:
-    void copyAddressToByte();
-    void advanceAddress();
+    // Where the chain of requests stands.
+    enum class Chain {
+        Off,               // the outstanding request, if any, was the tick's
+        AwaitingSilence,   // an answer was accepted; the next request waits for the line's silence
+        SilenceSeenByTick, // ... and a tick has come meanwhile: the next tick sends itself
+        RequestOnItsWay,   // the chain wrote the outstanding request, at chainedAt_
+    };
+
+    void sendDowith();                 // Send_Dowith
+    void dataDowith(const Bytes& read);  // Data_Dowith, on the bytes of one receive event
     void scheduleChainedRequest();
     void sendChainedRequest();
-    void writeCells(std::uint8_t instrument);
 
     SerialPort& port_;
     GridModel& grid_;
     const ValueFields& fields_;
+    const StationSettings& settings_;
     OneShotTimer& chainTimer_;
     const Clock& clock_;
+    PollCursor cursor_;
 
-    std::int16_t currentAddress_ = 1;
-    std::uint8_t currentAddressByte_ = 0;
-    bool answerPending_ = false;
-    // When the outstanding request was written, if the chain wrote it.
-    std::optional<std::chrono::steady_clock::time_point> chainedAt_;
-    // A tick has already found the chained request waiting for its silence.
-    bool chainWaitSeenByTick_ = false;
-
-    std::string receivedHex_;
+    Chain chain_ = Chain::Off;
+    std::chrono::steady_clock::time_point chainedAt_{};
     std::string answerHex_;
     RegisterValues values_;
 };

@@ -1,5 +1,6 @@
 #include "registers.h"
 
+#include "alarmtext.h"
 #include "numbertext.h"
 
 #include <bit>
@@ -21,40 +22,35 @@ constexpr int kPercentRegister = 20;
 constexpr int kResistanceRegister = 22;
 constexpr int kPipeDiameterRegister = 24;
 
-constexpr std::array<std::string_view, kAlarmWords> kAlarmNames = {
-    ",励磁报警", ",电极报警", ",空管报警", ",上限报警", ",下限报警",
-};
 
 }  // namespace
 
-std::uint16_t registerWord(const AnswerBytes& answer, int reg)
+std::uint16_t registerWord(const AnswerBody& answer, int reg)
 {
     const std::size_t at = 3 + 2 * static_cast<std::size_t>(reg);
     return static_cast<std::uint16_t>(answer.at(at) << 8 | answer.at(at + 1));
 }
 
-std::uint32_t uint32HighWordFirst(const AnswerBytes& answer, int reg)
+std::uint32_t uint32HighWordFirst(const AnswerBody& answer, int reg)
 {
     return static_cast<std::uint32_t>(registerWord(answer, reg)) << 16 | registerWord(answer, reg + 1);
 }
 
-float floatHighWordFirst(const AnswerBytes& answer, int reg)
+float floatHighWordFirst(const AnswerBody& answer, int reg)
 {
     return std::bit_cast<float>(uint32HighWordFirst(answer, reg));
 }
 
 std::string alarmText(const std::array<std::uint16_t, kAlarmWords>& alarmWords)
 {
-    std::string text = "通讯正常";
-    for (std::size_t i = 0; i < kAlarmWords; ++i) {
-        // Only the value 1 raises an alarm; 2, 0x0101 or 0xFFFF do not.
-        if (alarmWords[i] == 1)
-            text += kAlarmNames[i];
-    }
-    return text;
+    // Only the value 1 raises an alarm; 2, 0x0101 or 0xFFFF do not.
+    AlarmFlags raised{};
+    for (std::size_t i = 0; i < kAlarmWords; ++i)
+        raised[i] = alarmWords[i] == 1;
+    return lumo::alarmText(raised);
 }
 
-RegisterValues decodeRegisters(const AnswerBytes& answer)
+RegisterValues decodeRegisters(const AnswerBody& answer)
 {
     RegisterValues values;
     values.flowValue = floatHighWordFirst(answer, kFlowRegister);
@@ -72,18 +68,18 @@ RegisterValues decodeRegisters(const AnswerBytes& answer)
     return values;
 }
 
-std::array<std::string, 8> cellTexts(const RegisterValues& values)
+InstrumentTexts cellTexts(const RegisterValues& values)
 {
-    return {
-        numberText(values.flowValue),
-        numberText(values.velocityValue),
-        numberText(values.percentValue),
-        numberText(values.resistanceValue),
-        fixedPointText(values.forwardTotal),
-        fixedPointText(values.reverseTotal),
-        numberText(values.pipeDiameter),
-        values.alarmText,
-    };
+    InstrumentTexts texts;
+    texts[kSlotFlow] = numberText(values.flowValue);
+    texts[kSlotVelocity] = numberText(values.velocityValue);
+    texts[kSlotPercent] = numberText(values.percentValue);
+    texts[kSlotResistance] = numberText(values.resistanceValue);
+    texts[kSlotForwardTotal] = fixedPointText(values.forwardTotal);
+    texts[kSlotReverseTotal] = fixedPointText(values.reverseTotal);
+    texts[kSlotPipeDiameter] = numberText(values.pipeDiameter);
+    texts[kSlotAlarm] = values.alarmText;
+    return texts;
 }
 
 }  // namespace lumo::modbus

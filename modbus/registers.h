@@ -7,13 +7,16 @@
 #include "answer.h"
 #include "fixedpoint.h"
 
+#include "alarmtext.h"
+#include "gridmodel.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 
 namespace lumo::modbus {
 
-inline constexpr std::size_t kAlarmWords = 5;
+inline constexpr std::size_t kAlarmWords = kAlarmCount;
 
 struct RegisterValues {
     float flowValue = 0;        // registers 0-1
@@ -30,19 +33,19 @@ struct RegisterValues {
 };
 
 // Register k of the answer: bytes 3+2k (high) and 4+2k (low).
-std::uint16_t registerWord(const AnswerBytes& answer, int reg);
+std::uint16_t registerWord(const AnswerBody& answer, int reg);
 // The unsigned 32-bit value starting at register k, high word first.
-std::uint32_t uint32HighWordFirst(const AnswerBytes& answer, int reg);
+std::uint32_t uint32HighWordFirst(const AnswerBody& answer, int reg);
 // The IEEE 754 float starting at register k, high word first.
-float floatHighWordFirst(const AnswerBytes& answer, int reg);
+float floatHighWordFirst(const AnswerBody& answer, int reg);
 
 // AlarmText: "通讯正常", then ",励磁报警", ",电极报警", ",空管报警",
 // ",上限报警", ",下限报警" for each word, in that order, that is exactly 1.
 std::string alarmText(const std::array<std::uint16_t, kAlarmWords>& alarmWords);
 
-RegisterValues decodeRegisters(const AnswerBytes& answer);
+RegisterValues decodeRegisters(const AnswerBody& answer);
 
-// The texts of slots 0..7 of the answering instrument's cells.
-std::array<std::string, 8> cellTexts(const RegisterValues& values);
+// The texts of the answering instrument's eight cells.
+InstrumentTexts cellTexts(const RegisterValues& values);
 
 }  // namespace lumo::modbus

@@ -10,13 +10,6 @@ namespace lumo {
 
 namespace {
 
-bool closingAllowed = false;
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
 // Whether a text fits the visible width of a cell, as QLineEdit lays it out:
 // the style's contents rectangle less the field's own margin on each side.
 bool fitsCell(const QLineEdit* cell, const QString& text)
@@ -109,11 +102,11 @@ void GridPage::setCellText(int line, int slot, const QString& text)
     field->setToolTip(fitsCell(field, text) ? QString() : text);
 }
 
-void GridPage::allowClosing() { closingAllowed = true; }
+void GridPage::allowClosing() { closingAllowed_ = true; }
 
 void GridPage::closeEvent(QCloseEvent* event)
 {
-    if (closingAllowed)
+    if (closingAllowed_)
         event->accept();
     else
         event->ignore();

@@ -26,8 +26,8 @@ public:
 
     void setCellText(int line, int slot, const QString& text);
 
-    // Windows refuse to close until the program ends.
-    static void allowClosing();
+    // A page refuses to close until the program ends and allows it.
+    void allowClosing();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -40,6 +40,7 @@ private:
     std::array<QLabel*, 13> numbers_{};
     std::array<QLabel*, 8> headings_{};
     QLabel* indicator_ = nullptr;
+    bool closingAllowed_ = false;
 };
 
 // The indicator picture: a green disc RGB(0, 128, 0) over columns 5..25 and

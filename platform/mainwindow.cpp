@@ -1,5 +1,8 @@
 #include "mainwindow.h"
 
+#include "baudtable.h"
+#include "portlist.h"
+
 #include <QGuiApplication>
 #include <QIcon>
 #include <QRegularExpressionValidator>
@@ -9,16 +12,27 @@ namespace lumo {
 
 namespace {
 
-QRect twipRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-QStringList numbered(const QString& prefix, int first, int last)
+QStringList countEntries()
 {
     QStringList entries;
-    for (int n = first; n <= last; ++n)
-        entries << prefix + QString::number(n);
+    for (int n = 1; n <= kLongestCountEntry; ++n)
+        entries << QString::number(n);
+    return entries;
+}
+
+QStringList portEntries()
+{
+    QStringList entries;
+    for (int n = 1; n <= kListedPorts; ++n)
+        entries << QString::fromStdString(portEntry(n));
+    return entries;
+}
+
+QStringList baudEntries()
+{
+    QStringList entries;
+    for (const std::string& entry : baudListEntries())
+        entries << QString::fromStdString(entry);
     return entries;
 }
 
@@ -61,7 +75,7 @@ void MainWindow::buildSettingsArea()
 
     // The settings editor, hidden until "修改" opens it.
     editor_.push_back(addCaption("仪表数选择", 360, 7920, 975, 255));
-    combo1_ = addList(numbered(QString(), 1, 39), 1560, 7920, 1215, 300);
+    combo1_ = addList(countEntries(), 1560, 7920, 1215, 300);
     editor_.push_back(combo1_);
     editor_.push_back(addCaption("发送间隔", 3000, 7920, 735, 255));
     text1_ = new QLineEdit(QStringLiteral("200"), this);
@@ -71,11 +85,11 @@ void MainWindow::buildSettingsArea()
     editor_.push_back(text1_);
     editor_.push_back(addCaption("毫秒", 4680, 7920, 375, 255));
     editor_.push_back(addCaption("可选择端口", 5280, 7920, 975, 255));
-    combo3_ = addList(numbered(QStringLiteral("com"), 1, 10), 6480, 7920, 1095, 300);
+    combo3_ = addList(portEntries(), 6480, 7920, 1095, 300);
     combo3_->setCurrentIndex(-1);
     editor_.push_back(combo3_);
     editor_.push_back(addCaption("通讯速率:", 7800, 7920, 855, 255));
-    combo2_ = addList({"19200", "14400", "9600", "4800", "2400", "1200", "600"}, 8760, 7920, 1095, 300);
+    combo2_ = addList(baudEntries(), 8760, 7920, 1095, 300);
     combo2_->setCurrentIndex(-1);
     editor_.push_back(combo2_);
     command2_ = new QPushButton(QStringLiteral("确定"), this);

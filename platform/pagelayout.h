@@ -2,12 +2,19 @@
 // Where the grid of each page sits, in twips (1/1440 inch) of the window's
 // client area. At 96 dpi 15 twips make one pixel.
 
+#include <QRect>
+
 #include <array>
 
 namespace lumo {
 
 inline constexpr int kTwipsPerPixel = 15;
 constexpr int px(int twips) { return twips / kTwipsPerPixel; }
+// A control's left, top, width and height in twips, in pixels.
+inline QRect twipRect(int left, int top, int width, int height)
+{
+    return QRect(px(left), px(top), px(width), px(height));
+}
 
 struct PageLayout {
     int page;

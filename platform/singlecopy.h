@@ -1,9 +1,8 @@
 #pragma once
 // One running copy per user and program. The lock file lives in the user's
-// runtime directory ($XDG_RUNTIME_DIR, which the session removes at logout;
-// without one, a directory of the user's own under the temp directory) and
-// is named after the program's canonical path, so two users each run their
-// copy and the serial port's own lock decides who gets the line.
+// runtime directory (runtimedir.h) and is named after the program's
+// canonical path, so two users each run their copy and the serial port's
+// own lock decides who gets the line.
 //
 // QLockFile holds the file for as long as this copy runs and removes it when
 // the copy ends; a lock left behind by a killed copy names a process that no

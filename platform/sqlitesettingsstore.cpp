@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "portlist.h"
 #include "status.h"
 
 namespace lumo {

@@ -48,7 +48,7 @@ struct Station::Parts {
           store(programDir.toStdString()),
           port(programDir.toStdString()),
           timer([this] { poll->tick(); }),
-          poll(config.makePollCycle(port, grid, fields, chainTimer)),
+          poll(config.makePollCycle(port, grid, fields, settings, chainTimer)),
           commands(main, this->dialogs, store, fields, timer, end)
     {
         grid.addObserver(&view);
@@ -68,6 +68,7 @@ struct Station::Parts {
     Dialogs& dialogs;
     SqliteSettingsStore store;
     QtSerialPort port;
+    StationSettings settings;
     QtOneShotTimer chainTimer;
     QtPollTimer timer;
     std::unique_ptr<PollCycle> poll;
@@ -90,7 +91,7 @@ StartupResult Station::start()
 {
     Parts& p = *parts_;
     const StartupResult result =
-        formLoad({p.main, p.guard, p.dialogs, p.grid, p.store, p.fields, p.timer, *p.poll, p.port});
+        formLoad({p.main, p.guard, p.dialogs, p.grid, p.store, p.fields, p.timer, *p.poll, p.port, p.settings});
     if (result == StartupResult::Stopped) {
         // Stopped means nothing more goes on the line and no straggling
         // answer refills the blanked grid: no chained request either.
@@ -117,7 +118,8 @@ void Station::endProgram()
 {
     ended_ = true;
     parts_->timer.setEnabled(false);
-    GridPage::allowClosing();
+    for (GridPage* page : {&parts_->page3, &parts_->page2, static_cast<GridPage*>(&parts_->main)})
+        page->allowClosing();
     parts_->page3.close();
     parts_->page2.close();
     parts_->main.close();

@@ -9,6 +9,7 @@
 #include "pollcycle.h"
 #include "serialport.h"
 #include "startup.h"
+#include "stationsettings.h"
 #include "timers.h"
 #include "valuefields.h"
 
@@ -26,7 +27,10 @@ struct StationConfig {
     QString programName;  // message boxes bear it
     QString mainTitle;    // Form1
     QString pageTitle;    // Form2 and Form3
-    std::function<std::unique_ptr<PollCycle>(SerialPort&, GridModel&, const ValueFields&, OneShotTimer&)>
+    // The protocol's poll cycle over the station's port, grid, value fields,
+    // the settings start-up parses, and a timer for deferred requests.
+    std::function<std::unique_ptr<PollCycle>(SerialPort&, GridModel&, const ValueFields&, const StationSettings&,
+                                             OneShotTimer&)>
         makePollCycle;
 };
 

@@ -1,9 +1,10 @@
 #pragma once
-// SIGTERM, SIGINT and SIGHUP (a logout, a service manager, kill, Ctrl-C)
-// end the program in order instead of killing it, so that the serial port
-// is closed and its lock file removed. The signal handler only writes a
-// byte to a pipe; the call itself runs on the event loop, like any other
-// event, also inside a message box's own loop.
+// The system closing the program (POSIX: SIGTERM, SIGINT and SIGHUP from a
+// logout, a service manager, kill or Ctrl-C) ends it in order instead of
+// killing it, so that the serial port is closed and its lock file removed.
+// The handler only notes it; the call itself runs on the event loop, like
+// any other event, also inside a message box's own loop.
+// terminationsignals_posix.cpp and terminationsignals_win.cpp.
 
 #include <QObject>
 
@@ -21,9 +22,10 @@ public:
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
-private:
+    // Runs the call on the event loop's turn (the handlers' side).
     void drain();
 
+private:
     std::function<void()> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
 };

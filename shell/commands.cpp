@@ -2,6 +2,7 @@
 
 #include "baudtable.h"
 #include "leadingnumber.h"
+#include "portlist.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,13 +46,9 @@ void Commands::openEditor()
     editor_.setIntervalText(fields_.text(ValueField::Interval));
     editor_.selectCount(countEntryInUse(fields_.text(ValueField::Count)));
     editor_.selectBaud(baudTextInUse(fields_.text(ValueField::Baud)));
-    const std::string& port = fields_.text(ValueField::Port);
-    for (int n = 1; n <= 10; ++n) {
-        if (port == std::to_string(n)) {
-            editor_.selectPort("com" + std::to_string(n));
-            break;
-        }
-    }
+    // A stored port outside the list leaves the list as it was.
+    if (const auto entry = portEntryOfField(fields_.text(ValueField::Port)))
+        editor_.selectPort(*entry);
 }
 
 void Commands::confirm()

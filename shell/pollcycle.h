@@ -1,7 +1,7 @@
 #pragma once
 // What start-up and the event loop need of a protocol's poll cycle. The block
-// protocol and the Modbus master each implement it over a SerialPort and the
-// grid model.
+// protocol and the Modbus master each implement it over a SerialPort and a
+// PollCursor.
 
 #include <cstdint>
 
@@ -13,10 +13,9 @@ public:
 
     // Length of one complete answer: the serial receive threshold.
     virtual int receiveThreshold() const = 0;
-    // Start-up sets CurrentAddress to 1 before the port is opened ...
+    // Start-up sets CurrentAddress to 1 before the port is opened. The
+    // block protocol's BlockIndex starts at 0 with its poller.
     virtual void setCurrentAddress(std::int16_t address) = 0;
-    // ... and, for the block protocol only, BlockIndex to 0 after it.
-    virtual void resetBlockIndex() = 0;
 
     // Tick of the poll timer Timer1.
     virtual void tick() = 0;

@@ -4,6 +4,7 @@
 // failure description. The Qt implementation lives in platform/; tests use
 // an in-memory fake.
 
+#include "linesettings.h"
 #include "status.h"
 
 #include <cstdint>
@@ -30,8 +31,8 @@ public:
     virtual Status open() = 0;
     virtual Status setNoHandshaking() = 0;
     virtual Status setSendThreshold(int bytes) = 0;
-    // "9600,n,8,1": baud, parity letter, data bits, stop bits.
-    virtual Status setLineSettings(std::string_view settings) = 0;
+    // Baud, parity, data bits, stop bits ("9600,n,8,1").
+    virtual Status setLineSettings(const LineSettings& settings) = 0;
     virtual Status setBinaryInput() = 0;
     // A receive event with code kReceiveEventData is raised once at least this
     // many bytes are waiting; pieces that arrive separately are joined.

@@ -53,7 +53,4 @@ public:
     virtual StoreOutcome save(const SettingsEdit& edit) = 0;
 };
 
-// The port number of a port entry "com1".."com10", or nothing.
-std::optional<int> portNumberOfEntry(const std::string& entry);
-
 }  // namespace lumo

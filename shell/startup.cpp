@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "baudtable.h"
+#include "text.h"
 
 #include <charconv>
 #include <limits>
@@ -49,15 +50,6 @@ private:
     std::optional<std::string> store_;
 };
 
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 void loadSettings(const StartupParts& p, FailureMemory& failures)
 {
     const StoreOutcome loaded = p.store.load();
@@ -92,7 +84,8 @@ Status setTimerInterval(const StartupParts& p, const FailureMemory& failures)
     if (*ms < 1 || *ms > kLongestInterval)
         return Status::failure("send interval " + std::to_string(*ms) + " ms is outside 1.." +
                                std::to_string(kLongestInterval) + " ms");
-    return p.timer.setInterval(static_cast<int>(*ms));
+    p.settings.intervalMs = static_cast<int>(*ms);
+    return p.timer.setInterval(*p.settings.intervalMs);
 }
 
 Status setPortNumber(const StartupParts& p, const FailureMemory& failures)
@@ -103,7 +96,8 @@ Status setPortNumber(const StartupParts& p, const FailureMemory& failures)
         return Status::failure("port number \"" + text + "\" is not a whole number" + failures.whyEmpty(text));
     if (*number < std::numeric_limits<int>::min() || *number > std::numeric_limits<int>::max())
         return Status::failure("port number " + text + " is out of range");
-    return p.port.setPortNumber(static_cast<int>(*number));
+    p.settings.portNumber = static_cast<int>(*number);
+    return p.port.setPortNumber(*p.settings.portNumber);
 }
 
 void openAndConfigurePort(const StartupParts& p, FailureMemory& failures)
@@ -112,11 +106,12 @@ void openAndConfigurePort(const StartupParts& p, FailureMemory& failures)
     failures.note(p.port.open());
     failures.note(p.port.setNoHandshaking());
     failures.note(p.port.setSendThreshold(0));
-    failures.note(p.port.setLineSettings("9600,n,8,1"));
+    failures.note(p.port.setLineSettings(LineSettings{}));  // 9600,n,8,1
     failures.note(p.port.setBinaryInput());
     failures.note(p.port.clearOutput());
     failures.note(p.port.clearInput());
-    failures.note(p.port.setLineSettings(lineSettingsForBaudText(p.fields.text(ValueField::Baud))));
+    p.settings.line = lineSettingsForBaudText(p.fields.text(ValueField::Baud));
+    failures.note(p.port.setLineSettings(p.settings.line));
     failures.note(p.port.setReceiveThreshold(p.poll.receiveThreshold()));
 }
 
@@ -159,7 +154,6 @@ StartupResult formLoad(const StartupParts& p)
 
     p.poll.setCurrentAddress(1);
     openAndConfigurePort(p, failures);
-    p.poll.resetBlockIndex();
 
     StartupResult result = StartupResult::Polling;
     if (failures.last()) {

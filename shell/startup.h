@@ -9,6 +9,7 @@
 #include "pollcycle.h"
 #include "serialport.h"
 #include "settingsstore.h"
+#include "stationsettings.h"
 #include "status.h"
 #include "timers.h"
 #include "valuefields.h"
@@ -49,6 +50,7 @@ struct StartupParts {
     PollTimer& timer;
     PollCycle& poll;
     SerialPort& port;
+    StationSettings& settings;  // filled from the value fields
 };
 
 enum class StartupResult {

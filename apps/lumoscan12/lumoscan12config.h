@@ -12,7 +12,8 @@ inline StationConfig lumoscan12Config()
     config.programName = QStringLiteral("lumoscan12");
     config.mainTitle = QStringLiteral("LUMO-QSPAR  Ver1.2");
     config.pageTitle = QStringLiteral("LUMO-QSPAR");
-    config.makePollCycle = [](SerialPort& port, GridModel& grid, const ValueFields& fields, OneShotTimer&) {
+    config.makePollCycle = [](SerialPort& port, GridModel& grid, const ValueFields& fields, const StationSettings&,
+                              OneShotTimer&) {
         return std::make_unique<BlockPoller>(port, grid, fields);
     };
     return config;

@@ -12,8 +12,9 @@ inline StationConfig lumoscan13Config()
     config.programName = QStringLiteral("lumoscan13");
     config.mainTitle = QStringLiteral("LUMO-QSPAR-MODBUS Ver1.3");
     config.pageTitle = QStringLiteral("LUMO-QSPAR-MODBUS");
-    config.makePollCycle = [](SerialPort& port, GridModel& grid, const ValueFields& fields, OneShotTimer& chain) {
-        return std::make_unique<modbus::ModbusPoller>(port, grid, fields, chain);
+    config.makePollCycle = [](SerialPort& port, GridModel& grid, const ValueFields& fields,
+                              const StationSettings& settings, OneShotTimer& chain) {
+        return std::make_unique<modbus::ModbusPoller>(port, grid, fields, settings, chain);
     };
     return config;
 }

@@ -293,7 +293,7 @@ TEST_F(Station, DiameterAndAlarmStayEmptyUntilTheirInstrumentSendsThem)
         tickAndAnswer(block == 6 ? Payload{} : Payload{39, 0, 0, 0x05, 0, 0});  // code 39: no diameter
     EXPECT_EQ(line(1)[6], "");
     EXPECT_EQ(line(1)[7], "通讯正常");
-    EXPECT_EQ(poller.decodedValues(1).pipeDiameter, std::nullopt);
+    EXPECT_EQ(poller.valuesOf(1).pipeDiameter, std::nullopt);
 }
 
 TEST_F(Station, BlankingKeepsStoredValuesForTheNextAnswer)
@@ -353,7 +353,7 @@ TEST_F(Station, AddressAboveThirtyNineUpdatesValuesButNoCell)
     answer(kFlowPayload);
     EXPECT_EQ(activity.shown, 1);
     EXPECT_EQ(poller.state().answerPending, 0);
-    EXPECT_EQ(poller.decodedValues(40).flowValue, 563.412f);
+    EXPECT_EQ(poller.valuesOf(40).flowValue, 563.412f);
     EXPECT_EQ(activity.cellWrites, 0);
     poller.tick();
     EXPECT_EQ(lastPoll(), Poll(40, 1));

@@ -37,14 +37,14 @@ TEST(Grid, CellsStartEmptyAndIndicatorsHidden)
     EXPECT_FALSE(grid.pageVisible(3));
 }
 
-// Status_Dowith and ClearInstrument touch exactly the eight cells of one
-// instrument, on whatever page, visible or not.
+// ClearInstrument, what Status_Dowith does, touches exactly the eight cells
+// of one instrument, on whatever page, visible or not.
 TEST(Grid, BlankingTouchesExactlyOneInstrument)
 {
     for (int address : {0, 1, 5, 13, 14, 26, 27, 39, 40, 255}) {
         GridModel grid;
         fillAll(grid);
-        lumo::statusDowith(grid, static_cast<unsigned char>(address));
+        grid.clearInstrument(address);
         for (int n = 1; n <= lumo::kInstruments; ++n) {
             for (int r = 0; r < lumo::kSlots; ++r) {
                 const std::string expected = n == address ? "" : std::to_string(n) + "/" + std::to_string(r);
@@ -52,7 +52,7 @@ TEST(Grid, BlankingTouchesExactlyOneInstrument)
             }
         }
         // A second blanking changes nothing more.
-        lumo::statusDowith(grid, static_cast<unsigned char>(address));
+        grid.clearInstrument(address);
         if (lumo::isInstrument(address)) {
             EXPECT_EQ(grid.cellText(address, 7), "");
         }

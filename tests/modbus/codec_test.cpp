@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Bytes, HexText,
 TEST(AcceptAnswer, TakesTheWorkedExample)
 {
     const Bytes answer = workedExample();
-    const auto accepted = acceptAnswer(hexText(answer));
+    const auto accepted = acceptAnswerHex(hexText(answer));
     ASSERT_TRUE(accepted.has_value());
     EXPECT_EQ(Bytes(accepted->begin(), accepted->end()), Bytes(answer.begin(), answer.begin() + 55));
 }
@@ -94,17 +94,17 @@ TEST(AcceptAnswer, RefusesOneByteMoreOrLess)
     shorter.pop_back();
     Bytes noisyStart = workedExample();
     noisyStart.insert(noisyStart.begin(), 0xFF);
-    EXPECT_FALSE(acceptAnswer(hexText(longer)));
-    EXPECT_FALSE(acceptAnswer(hexText(shorter)));
-    EXPECT_FALSE(acceptAnswer(hexText(noisyStart)));
-    EXPECT_FALSE(acceptAnswer(""));
+    EXPECT_FALSE(acceptAnswerHex(hexText(longer)));
+    EXPECT_FALSE(acceptAnswerHex(hexText(shorter)));
+    EXPECT_FALSE(acceptAnswerHex(hexText(noisyStart)));
+    EXPECT_FALSE(acceptAnswerHex(""));
 }
 
 TEST(AcceptAnswer, RefusesSwappedCrcBytes)
 {
     Bytes swapped = workedExample();
     std::swap(swapped[55], swapped[56]);
-    EXPECT_FALSE(acceptAnswer(hexText(swapped)));
+    EXPECT_FALSE(acceptAnswerHex(hexText(swapped)));
 }
 
 TEST(AcceptAnswer, RefusesEveryFlippedBit)
@@ -114,7 +114,7 @@ TEST(AcceptAnswer, RefusesEveryFlippedBit)
         for (int bit = 0; bit < 8; ++bit) {
             Bytes flipped = answer;
             flipped[i] ^= static_cast<std::uint8_t>(1u << bit);
-            EXPECT_FALSE(acceptAnswer(hexText(flipped))) << "byte " << i << " bit " << bit;
+            EXPECT_FALSE(acceptAnswerHex(hexText(flipped))) << "byte " << i << " bit " << bit;
         }
     }
 }
@@ -125,16 +125,16 @@ TEST(AcceptAnswer, DoesNotLookAtFunctionCodeOrByteCount)
     odd[1] = 0x04;
     odd[2] = 0x00;
     odd.resize(55);
-    EXPECT_TRUE(acceptAnswer(hexText(testing::withCrc(odd))));
+    EXPECT_TRUE(acceptAnswerHex(hexText(testing::withCrc(odd))));
 }
 
 TEST(AcceptAnswer, RefusesCharactersThatAreNotHexDigits)
 {
     std::string text = hexText(workedExample());
     text[10] = 'G';
-    EXPECT_FALSE(acceptAnswer(text));
+    EXPECT_FALSE(acceptAnswerHex(text));
     text[10] = ' ';
-    EXPECT_FALSE(acceptAnswer(text));
+    EXPECT_FALSE(acceptAnswerHex(text));
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ class AnswerWindow : public ChainRunning, public ::testing::WithParamInterface<W
 
 TEST_P(AnswerWindow, TickTimesOutTheChainedRequestOnlyOnceItsAnswerIsOverdue)
 {
-    fields.setText(ValueField::Baud, GetParam().baud);
+    setBaud(GetParam().baud);
     ASSERT_EQ(poller.answerWindow(), GetParam().window);
     clock.advance(GetParam().window - std::chrono::microseconds(1));
     poller.tick();
@@ -171,7 +171,7 @@ class SilentInterval : public PollerTest, public ::testing::WithParamInterface<I
 
 TEST_P(SilentInterval, ThirtyFiveBitTimesRoundedUp)
 {
-    fields.setText(ValueField::Baud, GetParam().baudText);
+    setBaud(GetParam().baudText);
     EXPECT_EQ(poller.silentInterval(), std::chrono::microseconds(GetParam().microseconds));
 }
 
@@ -247,10 +247,11 @@ TEST(ModbusPollerLifetime, DestroyedPollerLeavesNoChainedCall)
     GridModel grid;
     ValueFields fields;
     lumo::testing::FakeOneShotTimer chain;
+    StationSettings settings;
     fields.setText(ValueField::Count, "4");
     port.threshold = 57;
     {
-        ModbusPoller poller(port, grid, fields, chain);
+        ModbusPoller poller(port, grid, fields, settings, chain);
         port.setReceiveHandler([&poller](int code) { poller.onReceiveEvent(code); });
         poller.tick();
         port.arrive(answerOf(2));

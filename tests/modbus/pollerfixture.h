@@ -2,6 +2,7 @@
 // A poller on an in-memory line, a grid and hand-driven chain timer.
 
 #include "answerframes.h"
+#include "baudtable.h"
 #include "fakeserialport.h"
 #include "faketimers.h"
 #include "modbuspoller.h"
@@ -29,20 +30,21 @@ protected:
     ValueFields fields;
     lumo::testing::FakeOneShotTimer chain;
     lumo::testing::FakeClock clock;
-    ModbusPoller poller{port, grid, fields, chain, clock};
+    StationSettings settings;  // 9600,n,8,1
+    ModbusPoller poller{port, grid, fields, settings, chain, clock};
     CellRecorder cells;
 
     PollerTest()
     {
         port.threshold = poller.receiveThreshold();
         port.setReceiveHandler([this](int code) { poller.onReceiveEvent(code); });
-        fields.setText(ValueField::Baud, "9600");
         setCount("5");
         grid.addObserver(&cells);
     }
     ~PollerTest() override { grid.removeObserver(&cells); }
 
     void setCount(const std::string& count) { fields.setText(ValueField::Count, count); }
+    void setBaud(const char* baudText) { settings.line = lineSettingsForBaudText(baudText); }
 
     // The address byte of every request written so far.
     std::vector<int> addressesWritten() const

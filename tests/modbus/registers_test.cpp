@@ -15,14 +15,14 @@ namespace {
 
 using testing::Registers;
 
-AnswerBytes bodyOf(const Bytes& frame)
+AnswerBody bodyOf(const Bytes& frame)
 {
-    AnswerBytes body{};
+    AnswerBody body{};
     std::copy(frame.begin(), frame.begin() + static_cast<long>(body.size()), body.begin());
     return body;
 }
 
-AnswerBytes imageOf(const Registers& regs) { return bodyOf(testing::answerFrame(1, regs)); }
+AnswerBody imageOf(const Registers& regs) { return bodyOf(testing::answerFrame(1, regs)); }
 
 TEST(DecodeRegisters, WorkedExampleGivesTheEightCellTexts)
 {
@@ -40,7 +40,7 @@ TEST(DecodeRegisters, FloatsTakeTheLowerRegisterAsTheHighWord)
     regs[1] = 0x0000;
     regs[18] = 0x0000;  // the same words the other way round
     regs[19] = 0x4148;
-    const AnswerBytes image = imageOf(regs);
+    const AnswerBody image = imageOf(regs);
     EXPECT_EQ(floatHighWordFirst(image, 0), 12.5f);
     EXPECT_NE(floatHighWordFirst(image, 18), 12.5f);
     EXPECT_EQ(uint32HighWordFirst(image, 0), 0x41480000u);

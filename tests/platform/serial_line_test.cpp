@@ -1,4 +1,4 @@
-// Line settings texts, COMN names and port numbers: no device involved.
+// COMN names and port numbers: no device involved.
 
 #include "qtserialport.h"
 #include "serial_pty.h"
@@ -11,54 +11,6 @@ namespace lumo {
 namespace {
 
 using testing::ProgramDirectory;
-
-struct GoodSettings {
-    const char* text;
-    qint32 baud;
-    QSerialPort::Parity parity;
-    QSerialPort::DataBits dataBits;
-    QSerialPort::StopBits stopBits;
-};
-
-TEST(LineSettingsText, WellFormedTextsAreTakenApart)
-{
-    const GoodSettings rows[] = {
-        {"9600,n,8,1", 9600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
-        {"600,n,8,1", 600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
-        {"14400,n,8,1", 14400, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
-        {"19200,N,8,1", 19200, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
-        {"4800,e,7,2", 4800, QSerialPort::EvenParity, QSerialPort::Data7, QSerialPort::TwoStop},
-        {"2400,O,6,1.5", 2400, QSerialPort::OddParity, QSerialPort::Data6, QSerialPort::OneAndHalfStop},
-        {"1200,m,5,1", 1200, QSerialPort::MarkParity, QSerialPort::Data5, QSerialPort::OneStop},
-        {"115200,S,8,2", 115200, QSerialPort::SpaceParity, QSerialPort::Data8, QSerialPort::TwoStop},
-        {" 9600 , n , 8 , 1 ", 9600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.text);
-        const auto parsed = parseLineSettings(row.text);
-        ASSERT_TRUE(parsed.ok()) << parsed.error();
-        EXPECT_EQ(parsed.value().baud, row.baud);
-        EXPECT_EQ(parsed.value().parity, row.parity);
-        EXPECT_EQ(parsed.value().dataBits, row.dataBits);
-        EXPECT_EQ(parsed.value().stopBits, row.stopBits);
-    }
-}
-
-TEST(LineSettingsText, MalformedTextsFailWithTheText)
-{
-    const char* rows[] = {
-        "", "9600", "9600,n,8", "9600,n,8,1,", "9600,n,8,1,1", ",n,8,1", "abc,n,8,1",
-        "96 00,n,8,1", "9600x,n,8,1", "0,n,8,1", "-9600,n,8,1", "99999999999,n,8,1",
-        "9600,,8,1", "9600,x,8,1", "9600,nn,8,1", "9600,n,4,1", "9600,n,9,1", "9600,n,8.0,1",
-        "9600,n,8,0", "9600,n,8,3", "9600,n,8,1.2", "9600;n;8;1",
-    };
-    for (const char* row : rows) {
-        SCOPED_TRACE(row);
-        const auto parsed = parseLineSettings(row);
-        ASSERT_FALSE(parsed.ok());
-        EXPECT_NE(parsed.error().find(std::string("\"") + row + "\""), std::string::npos) << parsed.error();
-    }
-}
 
 TEST(PortPathResolution, WithoutLinkPortNIsTtySOfNMinusOne)
 {
@@ -160,8 +112,8 @@ TEST(Thresholds, NegativeThresholdsFailOthersAreKept)
 TEST(ClosedPort, LineSettingsAreKeptWhileClosedMalformedAreRefused)
 {
     QtSerialPort port("/nonexistent");
-    EXPECT_TRUE(port.setLineSettings("19200,n,8,1").ok());
-    EXPECT_FALSE(port.setLineSettings("19200,n,8").ok());
+    EXPECT_TRUE(port.setLineSettings(LineSettings{19200}).ok());
+    EXPECT_FALSE(port.setLineSettings(LineSettings{19200, Parity::None, 9}).ok());
 }
 
 TEST(ClosedPort, OperationsFailNamingThePort)

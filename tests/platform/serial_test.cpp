@@ -39,6 +39,13 @@ Bytes counting(std::size_t count, std::uint8_t from = 0)
     return bytes;
 }
 
+// Line settings as start-up hands them over: a text taken apart first.
+Status setLine(QtSerialPort& port, const char* text)
+{
+    const auto settings = parseLineSettings(text);
+    return settings.ok() ? port.setLineSettings(settings.value()) : Status::failure(settings.error());
+}
+
 speed_t lineSpeed(int fd)
 {
     termios attributes{};
@@ -58,11 +65,11 @@ protected:
         ASSERT_TRUE(opened.ok()) << opened.error();
         ASSERT_TRUE(port->setNoHandshaking().ok());
         ASSERT_TRUE(port->setSendThreshold(0).ok());
-        ASSERT_TRUE(port->setLineSettings("9600,n,8,1").ok());
+        ASSERT_TRUE(setLine(*port, "9600,n,8,1").ok());
         ASSERT_TRUE(port->setBinaryInput().ok());
         ASSERT_TRUE(port->clearOutput().ok());
         ASSERT_TRUE(port->clearInput().ok());
-        ASSERT_TRUE(port->setLineSettings(settings).ok());
+        ASSERT_TRUE(setLine(*port, settings).ok());
         ASSERT_TRUE(port->setReceiveThreshold(threshold).ok());
         port->setReceiveHandler([this](int code) {
             events.push_back(code);
@@ -105,7 +112,7 @@ TEST_F(SerialOverPty, LineWakesTheProgramOnlyAtTheThreshold)
     ASSERT_EQ(::tcgetattr(pty->slaveFd(), &tio), 0);
     EXPECT_EQ(tio.c_cc[VMIN], 57);
     EXPECT_EQ(tio.c_cc[VTIME], 0);
-    ASSERT_TRUE(port->setLineSettings("19200,n,8,1").ok());
+    ASSERT_TRUE(setLine(*port, "19200,n,8,1").ok());
     ASSERT_EQ(::tcgetattr(pty->slaveFd(), &tio), 0);
     EXPECT_EQ(tio.c_cc[VMIN], 57) << "changing the line settings keeps the wake threshold";
 }
@@ -198,21 +205,21 @@ TEST_F(SerialOverPty, WrittenBytesArriveInOrder)
 TEST_F(SerialOverPty, LineSettingsChangeOnTheOpenPortMalformedLeaveItAlone)
 {
     openConfigured(10, "19200,n,8,1");
-    ASSERT_TRUE(port->setLineSettings("4800,n,8,1").ok());
+    ASSERT_TRUE(setLine(*port, "4800,n,8,1").ok());
     EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B4800));
-    EXPECT_FALSE(port->setLineSettings("9600,n,8").ok());
-    EXPECT_FALSE(port->setLineSettings("9600,q,8,1").ok());
+    EXPECT_FALSE(setLine(*port, "9600,n,8").ok());
+    EXPECT_FALSE(setLine(*port, "9600,q,8,1").ok());
     EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B4800));
     // A pty may refuse parity or 7 bits; either answer is fine, no crash.
-    port->setLineSettings("9600,e,7,1");
-    EXPECT_TRUE(port->setLineSettings("14400,n,8,1").ok());
+    setLine(*port, "9600,e,7,1");
+    EXPECT_TRUE(setLine(*port, "14400,n,8,1").ok());
 }
 
 TEST_F(SerialOverPty, SettingsGivenBeforeOpenAreApplied)
 {
     directory.link(1, pty->slavePath());
     QtSerialPort early(directory.path());
-    ASSERT_TRUE(early.setLineSettings("2400,n,8,1").ok());
+    ASSERT_TRUE(setLine(early, "2400,n,8,1").ok());
     ASSERT_TRUE(early.open().ok());
     EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B2400));
     const Status changeNumber = early.setPortNumber(2);

@@ -21,12 +21,13 @@ struct StartupBench {
     FakePollTimer timer;
     FakePollCycle poll;
     FakeSerialPort port;
+    StationSettings settings;
 
     StartupBench() { store.loadOutcome = FakeStore::record("200", "13", "3", "9600"); }
 
     StartupResult run()
     {
-        return formLoad({window, guard, dialogs, grid, store, fields, timer, poll, port});
+        return formLoad({window, guard, dialogs, grid, store, fields, timer, poll, port, settings});
     }
 };
 
@@ -61,7 +62,7 @@ TEST(Startup, GoodSettingsEndPolling)
     EXPECT_EQ(b.port.lineSettings, "19200,n,8,1");
     EXPECT_EQ(b.port.threshold, 57);
     EXPECT_TRUE(b.port.written.empty());
-    const std::vector<std::string> pollCalls = {"setCurrentAddress 1", "resetBlockIndex"};
+    const std::vector<std::string> pollCalls = {"setCurrentAddress 1"};
     EXPECT_EQ(b.poll.calls, pollCalls);
 }
 
@@ -145,7 +146,7 @@ TEST(Startup, FailuresStopPollingWithOneMessage)
         EXPECT_EQ(b.timer.interval(), 0) << c.name;
         // The steps after the failure still ran.
         EXPECT_EQ(b.port.calls.back(), "setReceiveThreshold") << c.name;
-        EXPECT_EQ(b.poll.calls.back(), "resetBlockIndex") << c.name;
+        EXPECT_EQ(b.poll.calls.back(), "setCurrentAddress 1") << c.name;
         EXPECT_TRUE(b.window.digitsOnly) << c.name;
     }
 }

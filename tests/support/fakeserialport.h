@@ -23,7 +23,7 @@ public:
     bool isOpen = false;
     int number = 1;  // the component's preset port
     int threshold = 1;
-    std::string lineSettings;
+    std::string lineSettings;  // as its settings string, "9600,n,8,1"
 
     Status setPortNumber(int n) override
     {
@@ -42,11 +42,11 @@ public:
     }
     Status setNoHandshaking() override { return step("setNoHandshaking"); }
     Status setSendThreshold(int) override { return step("setSendThreshold"); }
-    Status setLineSettings(std::string_view settings) override
+    Status setLineSettings(const LineSettings& settings) override
     {
         if (auto s = step("setLineSettings"); !s.ok())
             return s;
-        lineSettings = std::string(settings);
+        lineSettings = settings.text();
         return Status::success();
     }
     Status setBinaryInput() override { return step("setBinaryInput"); }

@@ -107,7 +107,6 @@ public:
     {
         calls.push_back("setCurrentAddress " + std::to_string(address));
     }
-    void resetBlockIndex() override { calls.push_back("resetBlockIndex"); }
     void tick() override { ++ticks; }
     void onReceiveEvent(int) override {}
 };
