@@ -194,23 +194,19 @@ Status QtSerialPort::ensureUsable(const char* operation)
     return Status::success();
 }
 
-Status QtSerialPort::clearOutput()
+Status QtSerialPort::clear(QSerialPort::Direction direction, const char* what)
 {
-    if (Status usable = ensureUsable("clear output"); !usable.ok())
+    if (Status usable = ensureUsable((std::string("clear ") + what).c_str()); !usable.ok())
         return usable;
-    if (!port_->clear(QSerialPort::Output))
-        return Status::failure("cannot clear output of " + openedName_ + ": " + text(port_->errorString()));
+    if (!port_->clear(direction))
+        return Status::failure(std::string("cannot clear ") + what + " of " + openedName_ + ": " +
+                               text(port_->errorString()));
     return Status::success();
 }
 
-Status QtSerialPort::clearInput()
-{
-    if (Status usable = ensureUsable("clear input"); !usable.ok())
-        return usable;
-    if (!port_->clear(QSerialPort::Input))
-        return Status::failure("cannot clear input of " + openedName_ + ": " + text(port_->errorString()));
-    return Status::success();
-}
+Status QtSerialPort::clearOutput() { return clear(QSerialPort::Output, "output"); }
+
+Status QtSerialPort::clearInput() { return clear(QSerialPort::Input, "input"); }
 
 Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
 {

@@ -56,6 +56,7 @@ private:
     Status openResolved();
     Status applyLineSettings(const LineSettings& settings);
     Status ensureUsable(const char* operation);
+    Status clear(QSerialPort::Direction direction, const char* what);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void closeLostPort();

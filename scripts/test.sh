@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, build and every test, from a fresh clone: the suite as built, the
-# Debian package, the same suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
+# Debian package, the portable core for Windows under Wine, the same suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short
+# run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,9 @@ ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 300
 # operator of group dialout, installed with dpkg and purged again.
 bash scripts/package.sh
 bash tests/package/package_test.sh out/lumoscan_*_amd64.deb
+
+# The plain C++ core and its tests built for Windows and run under Wine.
+bash scripts/windows-core.sh
 
 # The whole suite under ASan + UBSan, leak checking included. Any report
 # fails its test: UBSan stops at the first finding, ASan exits non-zero.
