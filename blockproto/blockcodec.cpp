@@ -121,14 +121,15 @@ float totalValue(const Answer& a)
     return scaledDown(raw, decimals);
 }
 
-std::string alarmText(std::uint8_t alarmBits)
+AlarmFlags alarmFlags(std::uint8_t alarmBits)
 {
-    // Bits 1..5 are the alarms in their order; bits 0, 6 and 7 carry none.
     AlarmFlags raised{};
     for (std::size_t i = 0; i < kAlarmCount; ++i)
         raised[i] = (alarmBits >> (i + 1) & 0x01) != 0;
-    return lumo::alarmText(raised);
+    return raised;
 }
+
+std::string alarmText(std::uint8_t alarmBits) { return lumo::alarmText(alarmFlags(alarmBits)); }
 
 std::optional<float> pipeDiameter(std::uint8_t code)
 {
@@ -146,7 +147,10 @@ void decodeBlock(std::uint8_t block, const Answer& answer, DecodedValues& values
     case 3: values.resistanceValue = resistanceValue(answer); break;
     case 4: values.forwardTotal = totalValue(answer); break;
     case 5: values.reverseTotal = totalValue(answer); break;
-    case 6: values.alarmText = alarmText(answer[2]); break;
+    case 6:
+        values.alarmText = alarmText(answer[2]);
+        values.alarms = alarmFlags(answer[2]);
+        break;
     case 7:
         if (auto diameter = pipeDiameter(answer[2]))
             values.pipeDiameter = diameter;
@@ -164,15 +168,37 @@ int slotOfBlock(int block)
     return block;
 }
 
+namespace {
+
+// The numeric quantities by block; block 6 is the alarm status.
+std::array<std::optional<float>, kBlockCount> numbersByBlock(const DecodedValues& v)
+{
+    return {v.flowValue, v.velocityValue, v.percentValue, v.resistanceValue,
+            v.forwardTotal, v.reverseTotal, std::nullopt, v.pipeDiameter};
+}
+
+}  // namespace
+
 InstrumentTexts cellTexts(const DecodedValues& v)
 {
-    const std::optional<float> numbers[] = {v.flowValue,    v.velocityValue, v.percentValue, v.resistanceValue,
-                                            v.forwardTotal, v.reverseTotal,  std::nullopt,   v.pipeDiameter};
+    const auto numbers = numbersByBlock(v);
     InstrumentTexts texts;
     for (int block = 0; block < kBlockCount; ++block)
-        texts[static_cast<std::size_t>(slotOfBlock(block))] = textOf(numbers[block]);
+        texts[static_cast<std::size_t>(slotOfBlock(block))] = textOf(numbers[static_cast<std::size_t>(block)]);
     texts[kSlotAlarm] = v.alarmText.value_or(std::string());
     return texts;
+}
+
+InstrumentReading readingOf(const DecodedValues& v)
+{
+    InstrumentReading reading{cellTexts(v), {}, v.alarms};
+    const auto numbers = numbersByBlock(v);
+    for (int block = 0; block < kBlockCount; ++block) {
+        const int slot = slotOfBlock(block);
+        if (slot < kNumericSlots && numbers[static_cast<std::size_t>(block)])
+            reading.quantities[static_cast<std::size_t>(slot)] = Quantity::ofFloat(*numbers[static_cast<std::size_t>(block)]);
+    }
+    return reading;
 }
 
 }  // namespace lumo::block

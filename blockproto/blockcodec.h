@@ -3,7 +3,9 @@
 // acceptance of a 10-byte answer, and the decoding of the eight blocks into
 // the quantities an instrument's line shows. Bytes in, values and texts out.
 
+#include "alarmtext.h"
 #include "gridmodel.h"
+#include "reading.h"
 
 #include <array>
 #include <cstdint>
@@ -47,6 +49,8 @@ float percentValue(const Answer& answer);     // block 2
 float resistanceValue(const Answer& answer);  // block 3
 float totalValue(const Answer& answer);       // blocks 4 and 5
 std::string alarmText(std::uint8_t alarmBits);  // block 6, byte 2
+// Bits 1..5 of byte 2 are the alarms in their order; bits 0, 6, 7 carry none.
+AlarmFlags alarmFlags(std::uint8_t alarmBits);
 // Block 7, byte 2: the nominal diameter in mm for codes 0..38, nothing for
 // codes 39..255 (the previous diameter stays).
 std::optional<float> pipeDiameter(std::uint8_t code);
@@ -61,6 +65,7 @@ struct DecodedValues {
     std::optional<float> forwardTotal;
     std::optional<float> reverseTotal;
     std::optional<std::string> alarmText;
+    std::optional<AlarmFlags> alarms;
     std::optional<float> pipeDiameter;
 
     bool operator==(const DecodedValues&) const = default;
@@ -77,5 +82,7 @@ int slotOfBlock(int block);
 // The eight cell texts of an instrument's line; a quantity not yet received
 // gives "".
 InstrumentTexts cellTexts(const DecodedValues& values);
+// The texts and the quantities behind them.
+InstrumentReading readingOf(const DecodedValues& values);
 
 }  // namespace lumo::block

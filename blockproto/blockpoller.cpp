@@ -72,7 +72,7 @@ void BlockPoller::dataDowith()
     block::DecodedValues& values = values_[address];
     block::decodeBlock(sentBlockIndex_, receiveBuffer_, values);
     // Every accepted answer rewrites the whole line.
-    cursor_.showInstrument(address, block::cellTexts(values));
+    cursor_.showInstrument(address, block::readingOf(values), false);
 }
 
 BlockPollState BlockPoller::state() const

@@ -33,6 +33,7 @@ public:
 
     int receiveThreshold() const override { return block::kAnswerLength; }
     void setCurrentAddress(std::int16_t address) override { cursor_.setCurrentAddress(address); }
+    void setInstrumentListener(InstrumentListener* listener) override { cursor_.setListener(listener); }
 
     void tick() override;
     void onReceiveEvent(int eventCode) override;

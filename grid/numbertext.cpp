@@ -63,4 +63,23 @@ std::string numberText(float value)
     return text;
 }
 
+
+std::string decimalText(std::int64_t count, int decimals)
+{
+    std::uint64_t scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    // The magnitude as unsigned, so that INT64_MIN does not overflow.
+    const std::uint64_t magnitude = count < 0 ? 0 - static_cast<std::uint64_t>(count) : static_cast<std::uint64_t>(count);
+    std::string text = count < 0 ? "-" : "";
+    text += std::to_string(magnitude / scale);
+    const std::uint64_t fraction = magnitude % scale;
+    if (fraction == 0)
+        return text;
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, static_cast<std::size_t>(decimals) - digits.size(), '0');
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return text + "." + digits;
+}
+
 }  // namespace lumo

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace lumo {
@@ -9,5 +10,11 @@ namespace lumo {
 // exponent is below -4 or 7 and more. Infinities and NaN read "Inf", "-Inf"
 // and "NaN".
 std::string numberText(float value);
+
+// A whole count of 10^-decimals as a decimal text: the whole digits, then a
+// full stop and the decimals without trailing zeros if there are any; a
+// minus for negative counts; no grouping, no exponent (12345678 with 4
+// decimals: 1234.5678).
+std::string decimalText(std::int64_t count, int decimals);
 
 }  // namespace lumo

@@ -1,5 +1,7 @@
 #include "fixedpoint.h"
 
+#include "numbertext.h"
+
 #include <cmath>
 #include <limits>
 
@@ -37,20 +39,6 @@ FixedPoint totalOf(std::uint32_t whole, float fraction)
     return wholePart + *rounded;
 }
 
-std::string fixedPointText(FixedPoint value)
-{
-    // The magnitude as unsigned, so that INT64_MIN does not overflow.
-    const std::uint64_t magnitude =
-        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    std::string text = value < 0 ? "-" : "";
-    text += std::to_string(magnitude / kTenThousandths);
-    std::uint64_t decimals = magnitude % kTenThousandths;
-    if (decimals == 0)
-        return text;
-    std::string digits = std::to_string(decimals);
-    digits.insert(0, 4 - digits.size(), '0');
-    digits.erase(digits.find_last_not_of('0') + 1);
-    return text + "." + digits;
-}
+std::string fixedPointText(FixedPoint value) { return decimalText(value, 4); }
 
 }  // namespace lumo::modbus

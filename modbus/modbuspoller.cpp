@@ -93,7 +93,7 @@ void ModbusPoller::dataDowith(const Bytes& read)
         if (fields_.instrumentCount() > kChainAboveCount)
             scheduleChainedRequest();
     }
-    cursor_.showInstrument(answering, cellTexts(values_));
+    cursor_.showInstrument(answering, readingOf(values_), true);
 }
 
 std::chrono::microseconds ModbusPoller::silentInterval() const

@@ -50,6 +50,7 @@ public:
 
     int receiveThreshold() const override { return static_cast<int>(kAnswerLength); }
     void setCurrentAddress(std::int16_t address) override { cursor_.setCurrentAddress(address); }
+    void setInstrumentListener(InstrumentListener* listener) override { cursor_.setListener(listener); }
 
     void tick() override;
     void onReceiveEvent(int eventCode) override;

@@ -41,13 +41,22 @@ float floatHighWordFirst(const AnswerBody& answer, int reg)
     return std::bit_cast<float>(uint32HighWordFirst(answer, reg));
 }
 
-std::string alarmText(const std::array<std::uint16_t, kAlarmWords>& alarmWords)
+namespace {
+
+// Only the value 1 raises an alarm; 2, 0x0101 or 0xFFFF do not.
+AlarmFlags alarmFlags(const std::array<std::uint16_t, kAlarmWords>& alarmWords)
 {
-    // Only the value 1 raises an alarm; 2, 0x0101 or 0xFFFF do not.
     AlarmFlags raised{};
     for (std::size_t i = 0; i < kAlarmWords; ++i)
         raised[i] = alarmWords[i] == 1;
-    return lumo::alarmText(raised);
+    return raised;
+}
+
+}  // namespace
+
+std::string alarmText(const std::array<std::uint16_t, kAlarmWords>& alarmWords)
+{
+    return lumo::alarmText(alarmFlags(alarmWords));
 }
 
 RegisterValues decodeRegisters(const AnswerBody& answer)
@@ -80,6 +89,19 @@ InstrumentTexts cellTexts(const RegisterValues& values)
     texts[kSlotPipeDiameter] = numberText(values.pipeDiameter);
     texts[kSlotAlarm] = values.alarmText;
     return texts;
+}
+
+InstrumentReading readingOf(const RegisterValues& values)
+{
+    InstrumentReading reading{cellTexts(values), {}, alarmFlags(values.alarmWords)};
+    reading.quantities[kSlotFlow] = Quantity::ofFloat(values.flowValue);
+    reading.quantities[kSlotVelocity] = Quantity::ofFloat(values.velocityValue);
+    reading.quantities[kSlotPercent] = Quantity::ofFloat(values.percentValue);
+    reading.quantities[kSlotResistance] = Quantity::ofFloat(values.resistanceValue);
+    reading.quantities[kSlotForwardTotal] = Quantity::ofTenThousandths(values.forwardTotal);
+    reading.quantities[kSlotReverseTotal] = Quantity::ofTenThousandths(values.reverseTotal);
+    reading.quantities[kSlotPipeDiameter] = Quantity::ofFloat(values.pipeDiameter);
+    return reading;
 }
 
 }  // namespace lumo::modbus

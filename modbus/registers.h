@@ -9,6 +9,7 @@
 
 #include "alarmtext.h"
 #include "gridmodel.h"
+#include "reading.h"
 
 #include <array>
 #include <cstdint>
@@ -47,5 +48,7 @@ RegisterValues decodeRegisters(const AnswerBody& answer);
 
 // The texts of the answering instrument's eight cells.
 InstrumentTexts cellTexts(const RegisterValues& values);
+// The texts and the quantities behind them.
+InstrumentReading readingOf(const RegisterValues& values);
 
 }  // namespace lumo::modbus

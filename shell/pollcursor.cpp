@@ -14,6 +14,8 @@ bool PollCursor::timeOutUnanswered()
 
 void PollCursor::advance()
 {
+    if (listener_ && isInstrument(currentAddressByte_))
+        listener_->pollLeaves(currentAddressByte_);
     // The count is the leading number of its value field, 0 for a text that
     // is not a number, so such a count keeps polling address 1.
     if (fields_.instrumentCount() > currentAddress_) {
@@ -27,12 +29,14 @@ void PollCursor::advance()
     }
 }
 
-void PollCursor::showInstrument(std::uint8_t address, const InstrumentTexts& texts)
+void PollCursor::showInstrument(std::uint8_t address, const InstrumentReading& reading, bool wholeSet)
 {
     if (!isInstrument(address))
         return;
     for (int slot = 0; slot < kSlots; ++slot)
-        grid_.setCellText(address, slot, texts[static_cast<std::size_t>(slot)]);
+        grid_.setCellText(address, slot, reading.texts[static_cast<std::size_t>(slot)]);
+    if (listener_)
+        listener_->instrumentAnswered(address, reading, wholeSet);
 }
 
 // A value outside 0..255 does not fit the byte and leaves it as it was.
@@ -42,6 +46,11 @@ void PollCursor::copyAddressToByte()
         currentAddressByte_ = static_cast<std::uint8_t>(currentAddress_);
 }
 
-void PollCursor::statusDowith() { grid_.clearInstrument(currentAddressByte_); }
+void PollCursor::statusDowith()
+{
+    grid_.clearInstrument(currentAddressByte_);
+    if (listener_ && isInstrument(currentAddressByte_))
+        listener_->instrumentSilent(currentAddressByte_);
+}
 
 }  // namespace lumo

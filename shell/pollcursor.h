@@ -7,6 +7,7 @@
 // eight cells. Each protocol keeps its requests, its reception and its codec.
 
 #include "gridmodel.h"
+#include "reading.h"
 #include "valuefields.h"
 
 #include <cstdint>
@@ -37,8 +38,13 @@ public:
     void answerAccepted() { answerPending_ = false; }
 
     // The eight cells of the answering instrument, slots 0..7, each once;
-    // addresses 0 and 40..255 have no line and write nothing.
-    void showInstrument(std::uint8_t address, const InstrumentTexts& texts);
+    // addresses 0 and 40..255 have no line and write nothing. wholeSet: the
+    // answer carried all eight quantities.
+    void showInstrument(std::uint8_t address, const InstrumentReading& reading, bool wholeSet);
+
+    // Who else hears of answering, silent and left instruments (publishing);
+    // none by default.
+    void setListener(InstrumentListener* listener) { listener_ = listener; }
 
 private:
     void copyAddressToByte();
@@ -47,6 +53,7 @@ private:
 
     GridModel& grid_;
     const ValueFields& fields_;
+    InstrumentListener* listener_ = nullptr;
     std::int16_t currentAddress_ = 1;
     std::uint8_t currentAddressByte_ = 0;
     bool answerPending_ = false;

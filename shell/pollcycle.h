@@ -3,6 +3,8 @@
 // protocol and the Modbus master each implement it over a SerialPort and a
 // PollCursor.
 
+#include "reading.h"
+
 #include <cstdint>
 
 namespace lumo {
@@ -16,6 +18,9 @@ public:
     // Start-up sets CurrentAddress to 1 before the port is opened. The
     // block protocol's BlockIndex starts at 0 with its poller.
     virtual void setCurrentAddress(std::int16_t address) = 0;
+
+    // Who else hears of answering and silent instruments (publishing).
+    virtual void setInstrumentListener(InstrumentListener* listener) = 0;
 
     // Tick of the poll timer Timer1.
     virtual void tick() = 0;

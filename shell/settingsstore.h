@@ -4,6 +4,9 @@
 // first row and closes it again; nothing stays open in between. The store
 // never creates the file, the table or the row.
 
+#include "publishsettings.h"
+#include "status.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +54,13 @@ public:
     // passed over and the others are still committed; a save that cannot
     // commit, or whose file cannot be written at all, changes nothing.
     virtual StoreOutcome save(const SettingsEdit& edit) = 0;
+
+    // The optional table "publish": nothing when the file has none (or no
+    // row); a failure that says what could not be read. Never creates it.
+    virtual Result<std::optional<PublishRow>> loadPublishing()
+    {
+        return Result<std::optional<PublishRow>>::success(std::nullopt);
+    }
 };
 
 }  // namespace lumo

@@ -107,6 +107,7 @@ public:
     {
         calls.push_back("setCurrentAddress " + std::to_string(address));
     }
+    void setInstrumentListener(InstrumentListener*) override {}
     void tick() override { ++ticks; }
     void onReceiveEvent(int) override {}
 };

@@ -1,0 +1,222 @@
+#include "publisher.h"
+
+#include "numbertext.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace lumo {
+
+namespace {
+
+// The JSON keys of slots 0..6.
+constexpr std::array<std::string_view, kNumericSlots> kQuantityKeys = {
+    "flow", "velocity", "percent", "resistance", "forward_total", "reverse_total", "pipe_diameter"};
+
+// Days since 1970-01-01 to year, month, day (proleptic Gregorian).
+void civilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day)
+{
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+std::string twoDigits(std::int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); }
+
+// Everything of the payload but the instrument and the time.
+std::string valuesJson(const InstrumentReading& reading)
+{
+    std::string json;
+    for (int slot = 0; slot < kNumericSlots; ++slot) {
+        const auto& quantity = reading.quantities[static_cast<std::size_t>(slot)];
+        json += jsonString(kQuantityKeys[static_cast<std::size_t>(slot)]) + ':' +
+                (quantity ? jsonNumber(*quantity) : "null") + ',';
+    }
+    json += "\"alarm_text\":" + jsonString(reading.texts[kSlotAlarm]) + ",\"alarms\":";
+    if (!reading.alarms)
+        return json + "null";
+    json += '[';
+    bool first = true;
+    for (std::size_t i = 0; i < kAlarmCount; ++i) {
+        if (!(*reading.alarms)[i])
+            continue;
+        json += (first ? "" : ",") + jsonString(kAlarms[i].name);
+        first = false;
+    }
+    return json + ']';
+}
+
+std::string payloadOf(int instrument, std::int64_t utcMs, const std::string& values)
+{
+    return "{\"instrument\":" + std::to_string(instrument) + ",\"time\":" + jsonString(utcText(utcMs)) +
+           ",\"time_ms\":" + std::to_string(utcMs) + ',' + values + '}';
+}
+
+}  // namespace
+
+std::string jsonNumber(const Quantity& quantity)
+{
+    if (quantity.kind == Quantity::Kind::TenThousandths)
+        return decimalText(quantity.tenThousandths, 4);
+    if (!std::isfinite(quantity.value))
+        return "null";
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, quantity.value);
+    return error == std::errc() ? std::string(text, end) : "null";
+}
+
+std::string jsonString(std::string_view text)
+{
+    std::string json = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            constexpr char kHex[] = "0123456789abcdef";
+            json += "\\u00";
+            json += kHex[byte >> 4];
+            json += kHex[byte & 0x0F];
+        } else {
+            json += c;  // UTF-8 passes as it is
+        }
+    }
+    return json + '"';
+}
+
+std::string utcText(std::int64_t utcMs)
+{
+    const std::int64_t msPerDay = 86'400'000;
+    std::int64_t days = utcMs / msPerDay, ms = utcMs % msPerDay;
+    if (ms < 0) {
+        ms += msPerDay;
+        --days;
+    }
+    std::int64_t year = 0;
+    int month = 0, day = 0;
+    civilFromDays(days, year, month, day);
+    const std::int64_t seconds = ms / 1000;
+    std::string millis = std::to_string(ms % 1000);
+    millis.insert(0, 3 - millis.size(), '0');
+    return std::to_string(year) + '-' + twoDigits(month) + '-' + twoDigits(day) + 'T' + twoDigits(seconds / 3600) +
+           ':' + twoDigits(seconds / 60 % 60) + ':' + twoDigits(seconds % 60) + '.' + millis + 'Z';
+}
+
+std::string instrumentPayload(int instrument, const InstrumentReading& reading, std::int64_t utcMs)
+{
+    return payloadOf(instrument, utcMs, valuesJson(reading));
+}
+
+Publisher::Publisher(std::string station, std::function<std::int64_t()> utcNowMs)
+    : station_(std::move(station)), utcNowMs_(std::move(utcNowMs))
+{
+}
+
+std::string Publisher::statusTopic() const { return "lumoscan/" + station_ + "/status"; }
+
+std::string Publisher::instrumentTopic(int instrument) const
+{
+    return "lumoscan/" + station_ + "/instrument/" + std::to_string(instrument);
+}
+
+std::string Publisher::stateTopic(int instrument) const { return instrumentTopic(instrument) + "/state"; }
+
+void Publisher::instrumentAnswered(int instrument, const InstrumentReading& reading, bool wholeSet)
+{
+    Instrument& known = instruments_[instrument];
+    if (known.online != true) {
+        known.online = true;
+        publishState(instrument);
+    }
+    std::string values = valuesJson(reading);
+    if (values != known.publishedValues) {
+        known.pendingValues = std::move(values);
+        known.pendingAt = utcNowMs_();
+    }
+    if (wholeSet)
+        publishValues(instrument);
+}
+
+void Publisher::instrumentSilent(int instrument)
+{
+    Instrument& known = instruments_[instrument];
+    publishValues(instrument);  // what it last said still counts
+    if (known.online != false) {
+        known.online = false;
+        publishState(instrument);
+    }
+}
+
+void Publisher::pollLeaves(int address)
+{
+    if (instruments_.count(address))
+        publishValues(address);
+}
+
+void Publisher::connected()
+{
+    queue({statusTopic(), "online", 1, true});
+    for (auto& [instrument, known] : instruments_) {
+        publishValues(instrument);
+        if (!known.payload.empty())
+            queue({instrumentTopic(instrument), known.payload, 0, true});
+        if (known.online)
+            publishState(instrument);
+    }
+}
+
+MqttMessage Publisher::takeOutgoing()
+{
+    const std::string topic = order_.front();
+    order_.pop_front();
+    const auto it = waiting_.find(topic);
+    MqttMessage message = std::move(it->second);
+    waiting_.erase(it);
+    return message;
+}
+
+void Publisher::publishValues(int instrument)
+{
+    Instrument& known = instruments_[instrument];
+    if (known.pendingValues.empty())
+        return;
+    known.payload = payloadOf(instrument, known.pendingAt, known.pendingValues);
+    known.publishedValues = std::move(known.pendingValues);
+    known.pendingValues.clear();
+    queue({instrumentTopic(instrument), known.payload, 0, true});
+}
+
+void Publisher::publishState(int instrument)
+{
+    const Instrument& known = instruments_[instrument];
+    queue({stateTopic(instrument), *known.online ? "online" : "offline", 1, true});
+}
+
+// Newest per topic wins: a waiting message of the same topic is replaced.
+// Past the limit the oldest waiting message goes. Either way it is counted.
+void Publisher::queue(MqttMessage message)
+{
+    if (auto it = waiting_.find(message.topic); it != waiting_.end()) {
+        it->second = std::move(message);
+        ++dropped_;
+    } else {
+        if (order_.size() >= kQueueLimit) {
+            waiting_.erase(order_.front());
+            order_.pop_front();
+            ++dropped_;
+        }
+        order_.push_back(message.topic);
+        waiting_.emplace(message.topic, std::move(message));
+    }
+    if (onOutgoing_)
+        onOutgoing_();
+}
+
+}  // namespace lumo
