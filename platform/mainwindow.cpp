@@ -116,6 +116,15 @@ void MainWindow::buildSettingsArea()
     status->setStyleSheet(QStringLiteral("QLineEdit { color: rgb(255, 0, 0); background: transparent; border: none; }"));
     status->setAccessibleName(QStringLiteral("状态"));
     values_[static_cast<int>(ValueField::Status)] = status;
+
+    publish_ = new QLineEdit(this);
+    publish_->setReadOnly(true);
+    publish_->setFocusPolicy(Qt::NoFocus);
+    publish_->setFrame(false);
+    publish_->setGeometry(twipRect(360, 8640, 4320, 255));
+    publish_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; }"));
+    publish_->setAccessibleName(QStringLiteral("发布状态"));
+    publish_->hide();
 }
 
 QLabel* MainWindow::addCaption(const char* text, int left, int top, int width, int height)
@@ -156,6 +165,14 @@ QComboBox* MainWindow::addList(const QStringList& entries, int left, int top, in
     list->addItems(entries);
     list->setGeometry(twipRect(left, top, width, height));
     return list;
+}
+
+void MainWindow::showPublishState(const std::string& text)
+{
+    publish_->setText(QString::fromStdString(text));
+    publish_->setCursorPosition(0);
+    publish_->setToolTip(publish_->text());
+    publish_->show();
 }
 
 QLineEdit* MainWindow::valueField(ValueField field) const { return values_[static_cast<int>(field)]; }

@@ -49,6 +49,10 @@ public:
     QPushButton* confirmButton() const { return command2_; }
     QPushButton* exitButton() const { return end_; }
     const std::vector<QWidget*>& editorElements() const { return editor_; }
+    // How publishing to the plant network goes; hidden when the station does
+    // not publish. Below the editor box, left of the status line.
+    QLineEdit* publishField() const { return publish_; }
+    void showPublishState(const std::string& text);
 
 private:
     void buildSettingsArea();
@@ -66,6 +70,7 @@ private:
     QPushButton* command3_ = nullptr;
     QPushButton* command2_ = nullptr;
     QPushButton* end_ = nullptr;
+    QLineEdit* publish_ = nullptr;
     std::vector<QWidget*> editor_;
 };
 

@@ -217,6 +217,18 @@ Result<std::string> fieldText(sqlite3_stmt* row, const char* name)
     return Result<std::string>::success(std::string(reinterpret_cast<const char*>(bytes), size));
 }
 
+// An optional field: nothing when the column is missing or null.
+Result<std::optional<std::string>> optionalFieldText(sqlite3_stmt* row, const char* name)
+{
+    const int column = columnOf(row, name);
+    if (column < 0 || sqlite3_column_type(row, column) == SQLITE_NULL)
+        return Result<std::optional<std::string>>::success(std::nullopt);
+    Result<std::string> text = fieldText(row, name);
+    if (!text.ok())
+        return Result<std::optional<std::string>>::failure(text.error());
+    return Result<std::optional<std::string>>::success(std::move(text.value()));
+}
+
 class Session {
 public:
     explicit Session(const std::string& path) : path_(path) {}
@@ -361,6 +373,43 @@ StoreOutcome SqliteSettingsStore::load()
     if (session.check(query.prepare(db, kSettingsQuery)) && session.check(query.stepToRow(db)))
         session.readFields(query.handle(), kLoadOrder);
     return std::move(session.outcome());
+}
+
+Result<std::optional<PublishRow>> SqliteSettingsStore::loadPublishing()
+{
+    using Outcome = Result<std::optional<PublishRow>>;
+    const auto failed = [this](const std::string& why) { return Outcome::failure("settings file " + path_ + ": " + why); };
+    Connection db;
+    if (Status opened = db.open(path_); !opened.ok())
+        return failed(opened.error());
+    Statement table;
+    if (Status s = table.prepare(db, "select 1 from sqlite_master where type in ('table', 'view') and "
+                                     "name = 'publish' collate nocase");
+        !s.ok())
+        return failed(s.error());
+    if (sqlite3_step(table.handle()) != SQLITE_ROW)
+        return Outcome::success(std::nullopt);  // no table: no publishing
+    Statement query;
+    if (Status s = query.prepare(db, "select * from publish"); !s.ok())
+        return failed(s.error());
+    const int rc = sqlite3_step(query.handle());
+    if (rc == SQLITE_DONE)
+        return Outcome::success(std::nullopt);
+    if (rc != SQLITE_ROW)
+        return failed(db.error());
+    PublishRow row;
+    using Field = std::optional<std::string> PublishRow::*;
+    const std::pair<const char*, Field> fields[] = {
+        {"enabled", &PublishRow::enabled},   {"host", &PublishRow::host},         {"port", &PublishRow::port},
+        {"station", &PublishRow::station},   {"username", &PublishRow::username}, {"password", &PublishRow::password},
+        {"cafile", &PublishRow::cafile}};
+    for (const auto& [name, member] : fields) {
+        Result<std::optional<std::string>> text = optionalFieldText(query.handle(), name);
+        if (!text.ok())
+            return failed("table publish: " + text.error());
+        row.*member = std::move(text.value());
+    }
+    return Outcome::success(std::move(row));
 }
 
 StoreOutcome SqliteSettingsStore::save(const SettingsEdit& edit)

@@ -32,6 +32,8 @@ public:
     // back, so a failed save leaves the file as it was.
     StoreOutcome save(const SettingsEdit& edit) override;
 
+    Result<std::optional<PublishRow>> loadPublishing() override;
+
 private:
     std::string path_;
 };

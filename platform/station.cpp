@@ -2,6 +2,7 @@
 
 #include "gridpage.h"
 #include "mainwindow.h"
+#include "mqttclient.h"
 #include "qtdialogs.h"
 #include "qtserialport.h"
 #include "qttimers.h"
@@ -54,7 +55,13 @@ struct Station::Parts {
         grid.addObserver(&view);
         port.setReceiveHandler([this](int code) { poll->onReceiveEvent(code); });
     }
-    ~Parts() { grid.removeObserver(&view); }
+    ~Parts()
+    {
+        mqtt.reset();  // "offline" goes out while the poll cycle still exists
+        if (poll)
+            poll->setInstrumentListener(nullptr);
+        grid.removeObserver(&view);
+    }
 
     QString programDir;
     FileLockGuard guard;
@@ -73,6 +80,9 @@ struct Station::Parts {
     QtPollTimer timer;
     std::unique_ptr<PollCycle> poll;
     Commands commands;
+    // Publishing to the plant network, when the settings file asks for it.
+    std::unique_ptr<Publisher> publisher;
+    std::unique_ptr<MqttClient> mqtt;
 };
 
 Station::Station(const StationConfig& config, const QString& programPath, Dialogs* dialogs)
@@ -99,10 +109,41 @@ StartupResult Station::start()
         p.chainTimer.cancel();
     }
     if (result != StartupResult::AnotherCopyRunning) {
+        startPublishing();
         p.main.centreOnScreen();
         p.main.show();
     }
     return result;
+}
+
+// A publishing row that cannot work never stops the station: it is told
+// once, below the editor box, and the station polls as usual.
+void Station::startPublishing()
+{
+    Parts& p = *parts_;
+    const Result<std::optional<PublishRow>> row = p.store.loadPublishing();
+    if (!row.ok()) {
+        p.main.showPublishState("发布设置读不出，不发布：" + row.error());
+        return;
+    }
+    if (!row.value())
+        return;
+    const Result<std::optional<PublishSettings>> settings = publishSettingsOf(*row.value());
+    if (!settings.ok()) {
+        p.main.showPublishState("发布设置有误，不发布：" + settings.error());
+        return;
+    }
+    if (!settings.value())
+        return;
+    p.publisher = std::make_unique<Publisher>(settings.value()->station, [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    });
+    p.poll->setInstrumentListener(p.publisher.get());
+    MainWindow& main = p.main;
+    p.mqtt = std::make_unique<MqttClient>(*settings.value(), *p.publisher,
+                                          [&main](const std::string& state) { main.showPublishState(state); });
+    p.mqtt->start();
 }
 
 // The system closing the program: like "退出" answered Yes, without the

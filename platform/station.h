@@ -57,6 +57,8 @@ public:
     Commands& commands();
 
 private:
+    void startPublishing();
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
     bool ended_ = false;

@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev qt6-serialport-dev
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
+  # publishing to the plant network: the MQTT client, and a broker and
+  # clients for the tests and the demo
+  libmosquitto-dev mosquitto mosquitto-clients
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # tests: pseudo-terminals, a display, screenshots, accessibility, peers

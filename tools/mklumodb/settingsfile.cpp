@@ -49,7 +49,34 @@ Status insertRow(sqlite3* db, const SettingsRow& row)
     return status;
 }
 
-Status createDatabase(const std::string& path, const SettingsRow& row)
+Status createPublishTable(sqlite3* db, const PublishRow& publish)
+{
+    if (sqlite3_exec(db,
+                     "create table publish (enabled INTEGER, host TEXT, port INTEGER, station TEXT, username TEXT, "
+                     "password TEXT, cafile TEXT)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK)
+        return Status::failure(sqlite3_errmsg(db));
+    sqlite3_stmt* insert = nullptr;
+    int rc = sqlite3_prepare_v2(db, "insert into publish values (1, ?1, ?2, ?3, ?4, ?5, ?6)", -1, &insert, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(insert, 1, publish.host.c_str(), -1, SQLITE_TRANSIENT);
+        if (publish.port > 0)
+            sqlite3_bind_int(insert, 2, publish.port);
+        sqlite3_bind_text(insert, 3, publish.station.c_str(), -1, SQLITE_TRANSIENT);
+        int column = 4;
+        for (const std::string* text : {&publish.username, &publish.password, &publish.cafile}) {
+            if (!text->empty())
+                sqlite3_bind_text(insert, column, text->c_str(), -1, SQLITE_TRANSIENT);
+            ++column;
+        }
+        rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+    }
+    Status status = rc == SQLITE_OK ? Status::success() : Status::failure(sqlite3_errmsg(db));
+    sqlite3_finalize(insert);
+    return status;
+}
+
+Status createDatabase(const std::string& path, const SettingsRow& row, const std::optional<PublishRow>& publish)
 {
     sqlite3* db = nullptr;
     Status status = Status::success();
@@ -59,6 +86,8 @@ Status createDatabase(const std::string& path, const SettingsRow& row)
         status = createTable(db);
     if (status.ok())
         status = insertRow(db, row);
+    if (status.ok() && publish)
+        status = createPublishTable(db, *publish);
     if (sqlite3_close(db) != SQLITE_OK && status.ok())
         status = Status::failure("closing failed");
     return status;
@@ -68,25 +97,62 @@ Status createDatabase(const std::string& path, const SettingsRow& row)
 
 std::string usage()
 {
-    return "usage: mklumodb [--force | --if-missing] <path> [com timer num Settings]\n"
+    return "usage: mklumodb [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user USER]\n"
+           "                [--publish-password PASSWORD] [--publish-ca FILE]] <path> [com timer num Settings]\n"
            "Creates a settings file with table lumoe and one row (default: 1 200 13 9600).\n"
-           "An existing file is refused; --force replaces it, --if-missing keeps it.\n";
+           "An existing file is refused; --force replaces it, --if-missing keeps it.\n"
+           "--publish adds table publish: the station publishes to that MQTT broker\n"
+           "as lumoscan/STATION/...; --publish-ca turns TLS on, verified against FILE.\n";
 }
 
 Result<Options> parseArguments(const std::vector<std::string>& arguments)
 {
     Options options;
     std::vector<std::string> positional;
-    for (const std::string& argument : arguments) {
-        if (argument == "--force")
+    PublishRow publish;
+    bool publishing = false, publishDetail = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        const auto value = [&](std::size_t ahead) -> const std::string* {
+            return i + ahead < arguments.size() ? &arguments[i + ahead] : nullptr;
+        };
+        if (argument == "--force") {
             options.existing = Existing::Replace;
-        else if (argument == "--if-missing")
+        } else if (argument == "--if-missing") {
             options.existing = Existing::Keep;
-        else if (argument.rfind("--", 0) == 0)
+        } else if (argument == "--publish") {
+            if (!value(1) || !value(2))
+                return Result<Options>::failure("--publish takes HOST[:PORT] and STATION");
+            const std::string& broker = *value(1);
+            const auto colon = broker.rfind(':');
+            publish.host = broker.substr(0, colon);
+            if (colon != std::string::npos) {
+                const std::string port = broker.substr(colon + 1);
+                const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), publish.port);
+                if (error != std::errc() || end != port.data() + port.size() || publish.port < 1 || publish.port > 65535)
+                    return Result<Options>::failure("--publish: the port of \"" + broker + "\" is not 1..65535");
+            }
+            publish.station = *value(2);
+            publishing = true;
+            i += 2;
+        } else if (argument == "--publish-user" || argument == "--publish-password" || argument == "--publish-ca") {
+            if (!value(1))
+                return Result<Options>::failure(argument + " takes a value");
+            std::string& field = argument == "--publish-user" ? publish.username
+                                 : argument == "--publish-password" ? publish.password : publish.cafile;
+            field = *value(1);
+            publishDetail = true;
+            i += 1;
+        } else if (argument.rfind("--", 0) == 0) {
             return Result<Options>::failure("unknown option " + argument);
-        else
+        } else {
             positional.push_back(argument);
+        }
     }
+    if (publishDetail && !publishing)
+        return Result<Options>::failure("--publish-user, --publish-password and --publish-ca go with --publish");
+    if (publishing)
+        options.publish = publish;
     if (positional.size() != 1 && positional.size() != 5)
         return Result<Options>::failure("expected a path, optionally followed by com timer num Settings");
     options.path = positional[0];
@@ -111,7 +177,7 @@ Status writeSettingsFile(const Options& options)
     }
     const std::string temporary = options.path + ".tmp" + std::to_string(::getpid());
     fs::remove(temporary, error);
-    Status status = createDatabase(temporary, options.row);
+    Status status = createDatabase(temporary, options.row, options.publish);
     if (status.ok()) {
         fs::rename(temporary, options.path, error);
         if (error)

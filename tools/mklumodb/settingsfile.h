@@ -3,6 +3,7 @@
 // lumoe (com INTEGER, timer TEXT, num TEXT, Settings TEXT) holding one row.
 // The programs themselves never create this file; this build-time tool does.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,14 +25,24 @@ enum class Existing {
     Keep,     // --if-missing: succeed without touching it
 };
 
+// The optional table "publish": the station's MQTT broker.
+struct PublishRow {
+    std::string host;
+    int port = 0;  // 0: the programs' default (1883, 8883 with TLS)
+    std::string station;
+    std::string username, password, cafile;
+};
+
 struct Options {
     std::string path;
     SettingsRow row;
     Existing existing = Existing::Refuse;
+    std::optional<PublishRow> publish;
 };
 
 // The command line without the program name:
-//   [--force | --if-missing] <path> [com timer num Settings]
+//   [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user U]
+//   [--publish-password P] [--publish-ca FILE]] <path> [com timer num Settings]
 Result<Options> parseArguments(const std::vector<std::string>& arguments);
 
 std::string usage();

@@ -1,0 +1,258 @@
+#include "mqttclient.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace lumo {
+
+namespace {
+
+constexpr int kKeepaliveSeconds = 10;
+constexpr int kLongestPauseMs = 30'000;
+constexpr int kGoodbyeMs = 1000;
+
+void initLibrary()
+{
+    static const bool initialised = [] {
+        mosquitto_lib_init();
+        return true;
+    }();
+    (void)initialised;
+}
+
+std::string reasonOf(int rc)
+{
+    return rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(rc));
+}
+
+}  // namespace
+
+MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::function<void(const std::string&)> onState)
+    : settings_(std::move(settings)), publisher_(publisher), onState_(std::move(onState))
+{
+    initLibrary();
+    const std::string clientId = "lumoscan-" + settings_.station;
+    mosq_ = mosquitto_new(clientId.c_str(), true, this);
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    const std::string status = publisher_.statusTopic();
+    mosquitto_will_set(mosq_, status.c_str(), 7, "offline", 1, true);
+    if (!settings_.username.empty())
+        mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
+                                  settings_.password.empty() ? nullptr : settings_.password.c_str());
+    if (settings_.tls() &&
+        (!QFileInfo(QString::fromStdString(settings_.caFile)).isReadable() ||
+         mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS))
+        usable_ = false;
+    mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
+    mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
+
+    keepalive_.setInterval(1000);
+    connect(&keepalive_, &QTimer::timeout, this, [this] {
+        if (mosquitto_loop_misc(mosq_) != MOSQ_ERR_SUCCESS && (connected_ || connecting_))
+            lost("no answer to the keepalive");
+        updateWriteInterest();
+    });
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, [this] { lookUp(); });
+    publisher_.setOnOutgoing([this] { schedulePump(); });
+}
+
+MqttClient::~MqttClient()
+{
+    publisher_.setOnOutgoing(nullptr);
+    if (lookupId_ >= 0)
+        QHostInfo::abortHostLookup(lookupId_);
+    dropSocket();
+    if (connected_) {
+        // The program ends: say so, and give the broker a moment to take it.
+        int mid = 0;
+        mosquitto_publish(mosq_, &mid, publisher_.statusTopic().c_str(), 7, "offline", 1, true);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < kGoodbyeMs && mosquitto_want_write(mosq_))
+            mosquitto_loop(mosq_, 20, 1);
+        mosquitto_loop(mosq_, 50, 1);  // the broker's acknowledgement
+        mosquitto_disconnect(mosq_);
+        mosquitto_loop(mosq_, 20, 1);
+    }
+    mosquitto_destroy(mosq_);
+}
+
+void MqttClient::start()
+{
+    if (!usable_) {
+        say("发布：CA 文件 " + settings_.caFile + " 不存在或不能读取，不发布");
+        return;
+    }
+    keepalive_.start();
+    lookUp();
+}
+
+std::string MqttClient::broker() const
+{
+    return settings_.host + ":" + std::to_string(settings_.port) + (settings_.tls() ? " (TLS)" : "");
+}
+
+void MqttClient::say(const std::string& state)
+{
+    if (onState_)
+        onState_(state);
+}
+
+// The name is looked up off this thread; a name that does not resolve never
+// reaches libmosquitto, whose own lookup would block.
+void MqttClient::lookUp()
+{
+    say("发布：正在连接 " + broker());
+    lookupId_ = QHostInfo::lookupHost(QString::fromStdString(settings_.host), this,
+                                      [this](const QHostInfo& info) { lookedUp(info); });
+}
+
+void MqttClient::lookedUp(const QHostInfo& info)
+{
+    lookupId_ = -1;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        retryLater("找不到代理服务器 " + settings_.host + "（" + info.errorString().toStdString() + "）");
+        return;
+    }
+    // With TLS the certificate is checked against the name, so libmosquitto
+    // gets the name (answered from the lookup just made); else the address.
+    connectTo(settings_.tls() ? settings_.host : info.addresses().constFirst().toString().toStdString());
+}
+
+void MqttClient::connectTo(const std::string& address)
+{
+    const int rc = mosquitto_connect_async(mosq_, address.c_str(), settings_.port, kKeepaliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        retryLater("连不上代理服务器 " + broker() + "（" + reasonOf(rc) + "）");
+        return;
+    }
+    connecting_ = true;
+    watchSocket();
+}
+
+void MqttClient::onConnect(mosquitto*, void* self, int rc) { static_cast<MqttClient*>(self)->connectAnswered(rc); }
+
+void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    if (rc != 0 && (client->connected_ || client->connecting_))
+        client->lost("连接断开（" + std::string(mosquitto_strerror(rc)) + "）");
+}
+
+void MqttClient::connectAnswered(int rc)
+{
+    connecting_ = false;
+    if (rc != 0) {
+        lost("代理服务器拒绝了连接（" + std::string(mosquitto_connack_string(rc)) + "）");
+        return;
+    }
+    connected_ = true;
+    pauseMs_ = 1000;
+    say("发布：已连接 " + broker() + "，站名 " + settings_.station);
+    publisher_.connected();
+    schedulePump();
+}
+
+void MqttClient::lost(const std::string& why)
+{
+    connected_ = false;
+    connecting_ = false;
+    dropSocket();
+    mosquitto_disconnect(mosq_);
+    retryLater(why);
+}
+
+void MqttClient::retryLater(const std::string& why)
+{
+    say("发布：" + why + "，" + std::to_string(pauseMs_ / 1000) + " 秒后重试");
+    retry_.start(pauseMs_);
+    pauseMs_ = std::min(pauseMs_ * 2, kLongestPauseMs);
+}
+
+void MqttClient::watchSocket()
+{
+    dropSocket();
+    const int fd = mosquitto_socket(mosq_);
+    if (fd < 0)
+        return;
+    readNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    writeNotifier_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readable(); });
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { writable(); });
+    updateWriteInterest();
+}
+
+// Notifiers go later: this may run inside one of their own signals.
+void MqttClient::dropSocket()
+{
+    for (QSocketNotifier** notifier : {&readNotifier_, &writeNotifier_}) {
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            (*notifier)->deleteLater();
+            *notifier = nullptr;
+        }
+    }
+}
+
+void MqttClient::readable()
+{
+    const int rc = mosquitto_loop_read(mosq_, 1);
+    if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
+        lost("连接断开（" + reasonOf(rc) + "）");
+        return;
+    }
+    pump();
+}
+
+void MqttClient::writable()
+{
+    const int rc = mosquitto_loop_write(mosq_, 1);
+    if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
+        lost("连不上代理服务器 " + broker() + "（" + reasonOf(rc) + "）");
+        return;
+    }
+    pump();
+}
+
+void MqttClient::schedulePump()
+{
+    if (pumpQueued_)
+        return;
+    pumpQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] { pump(); }, Qt::QueuedConnection);
+}
+
+// Hands waiting messages to libmosquitto while the socket takes them; once
+// it is full the rest wait in the Publisher's queue, where newer values of
+// the same topic replace older ones.
+void MqttClient::pump()
+{
+    pumpQueued_ = false;
+    while (connected_ && publisher_.hasOutgoing() && !mosquitto_want_write(mosq_)) {
+        const MqttMessage message = publisher_.takeOutgoing();
+        const int rc = mosquitto_publish(mosq_, nullptr, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                                         message.payload.data(), message.qos, message.retain);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            lost("发送失败（" + reasonOf(rc) + "）");
+            return;
+        }
+    }
+    updateWriteInterest();
+}
+
+void MqttClient::updateWriteInterest()
+{
+    if (writeNotifier_)
+        writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
+}
+
+}  // namespace lumo

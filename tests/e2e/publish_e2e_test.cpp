@@ -1,0 +1,221 @@
+// Publishing to a real mosquitto broker: what a subscriber receives equals
+// what the cells show; silent instruments go offline and come back; the
+// broker away and back; the station killed (its will); two stations on one
+// broker; settings that cannot work. Polling goes on throughout.
+
+#include "broker.h"
+#include "linelog.h"
+#include "mainwindow.h"
+#include "numbertext.h"
+#include "stationrun.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+
+namespace {
+
+using namespace lumo::testing;
+
+const char* const kKeys[] = {"flow", "velocity", "percent", "resistance", "forward_total", "reverse_total",
+                             "pipe_diameter"};
+
+// Instruments 1..count with values of their own; `fault` on instrument 3.
+std::string scenario(const char* protocol, int count, const std::string& fault = {})
+{
+    std::string s = std::string("protocol ") + protocol + "\n";
+    for (int n = 1; n <= count; ++n) {
+        s += "instrument " + std::to_string(n) + " flow=" + std::to_string(n) + ".25 velocity=0.3333333 percent=" +
+             std::to_string(10 * n) + " resistance=3.3 forward=" + std::to_string(1000 * n) +
+             ".5678 reverse=0.25 diameter=100 alarms=" + (n == 2 ? "empty,upper" : "none") +
+             (n == 3 ? " " + fault : "") + "\n";
+    }
+    return s;
+}
+
+bool writePublishingSettings(ProgramDir& dir, const std::string& count, const std::string& interval, int port,
+                             const char* station, const QStringList& more = {})
+{
+    QFile::remove(dir.file("lumo.mdb"));
+    QStringList args = {"--publish", "127.0.0.1:" + QString::number(port), station};
+    args << more << dir.file("lumo.mdb") << "1" << QString::fromStdString(interval) << QString::fromStdString(count)
+         << "9600";
+    return QProcess::execute(QStringLiteral(LUMO_MKLUMODB), args) == 0;
+}
+
+// The instrument's message holds, as numbers, what its cells show: a float
+// reads back to the cell's text, a total to its four decimals.
+bool messageMatchesCells(StationRun& run, int n, const QByteArray& payload)
+{
+    const QJsonObject json = QJsonDocument::fromJson(payload).object();
+    if (json.value("instrument").toInt() != n)
+        return false;
+    for (int slot = 0; slot < 7; ++slot) {
+        const QJsonValue value = json.value(kKeys[slot]);
+        const std::string cell = run.cell(n, slot);
+        if (!value.isDouble() || cell.empty())
+            return false;
+        const bool total = slot == lumo::kSlotForwardTotal || slot == lumo::kSlotReverseTotal;
+        if (total ? std::abs(value.toDouble() - std::stod(cell)) > 5e-5
+                  : lumo::numberText(static_cast<float>(value.toDouble())) != cell)
+            return false;
+    }
+    return json.value("alarm_text").toString().toStdString() == run.cell(n, 7);
+}
+
+TEST(Publishing, SubscriberSeesWhatTheCellsShowThroughSilenceAndABrokerRestart)
+{
+    Broker broker;
+    ProgramDir dir;
+    ASSERT_TRUE(writePublishingSettings(dir, "4", "100", broker.port(), "line13"));
+    Simulator sim(dir, scenario("modbus", 4, "fault=silent every=2"));
+    ASSERT_TRUE(sim.started());
+    StationRun run(dir, Protocol::Modbus);
+    ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
+    Subscriber subscriber(broker.port());
+    const QString topic = "lumoscan/line13/instrument/%1";
+
+    const auto healthyShown = [&](Subscriber& s) {
+        for (int n : {1, 2, 4}) {
+            const QByteArray payload = s.latest().value(topic.arg(n));
+            if (payload.isEmpty() || !messageMatchesCells(run, n, payload))
+                return false;
+        }
+        return s.latest().value("lumoscan/line13/status") == "online";
+    };
+    EXPECT_TRUE(waitFor([&] { return healthyShown(subscriber); }, 10000));
+    const QJsonObject two = QJsonDocument::fromJson(subscriber.latest().value(topic.arg(2))).object();
+    EXPECT_EQ(two.value("alarms").toArray(), QJsonArray({"empty_pipe", "upper_limit"}));
+    EXPECT_EQ(two.value("time").toString().size(), 24);
+    // Instrument 3 misses every other request: blanked and back, again and again.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto states = subscriber.history(topic.arg(3) + "/state");
+            return states.count("offline") >= 1 && states.count("online") >= 2;
+        },
+        10000));
+    EXPECT_EQ(run.station->mainWindow().publishField()->text().toStdString().rfind("发布：已连接", 0), 0u);
+
+    // The broker goes away: the station polls on as it would without it.
+    broker.kill();
+    const std::size_t before = readLineLog(sim).requested.size();
+    waitFor([] { return false; }, 2000);
+    EXPECT_GE(readLineLog(sim).requested.size(), before + 20) << "polling stalled without the broker";
+    EXPECT_TRUE(waitFor([&] { return run.station->mainWindow().publishField()->text().contains("重试"); }, 3000));
+    // Back, empty: the station reconnects and the retained picture is whole again.
+    ASSERT_TRUE(broker.start());
+    EXPECT_TRUE(waitFor([&] { return run.station->mainWindow().publishField()->text().contains("已连接"); }, 8000));
+    Subscriber later(broker.port());
+    EXPECT_TRUE(waitFor([&] { return healthyShown(later) && later.latest().contains(topic.arg(3) + "/state"); }, 5000));
+}
+
+struct Program {
+    Program(ProgramDir& dir, const char* built) : path(dir.addProgram(built))
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.start(path, {});
+        process.waitForStarted(5000);
+    }
+    ~Program()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QString path;
+    QProcess process;
+};
+
+// Two stations, one of each program, on one broker: a subscriber sees both
+// under their names. Killed, a station's will says it is offline; ended in
+// order, it says so itself.
+TEST(Publishing, TwoStationsOneBrokerAndTheWillOfAKilledOne)
+{
+    Broker broker;
+    ProgramDir dir12, dir13;
+    ASSERT_TRUE(writePublishingSettings(dir12, "2", "50", broker.port(), "line12"));
+    ASSERT_TRUE(writePublishingSettings(dir13, "4", "100", broker.port(), "line13"));
+    Simulator sim12(dir12, scenario("block", 2));
+    Simulator sim13(dir13, scenario("modbus", 4));
+    Subscriber subscriber(broker.port());
+    Program station12(dir12, LUMOSCAN12_PATH), station13(dir13, LUMOSCAN13_PATH);
+    const auto has = [&](const char* topic, const char* key, double value) {
+        const QJsonObject json = QJsonDocument::fromJson(subscriber.latest().value(topic)).object();
+        return json.value(key).isDouble() && std::abs(json.value(key).toDouble() - value) < 1e-6;
+    };
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return has("lumoscan/line12/instrument/1", "flow", 1.25) && has("lumoscan/line12/instrument/2", "percent", 20) &&
+                   has("lumoscan/line13/instrument/4", "forward_total", 4000.5678) &&
+                   has("lumoscan/line13/instrument/1", "velocity", 0.3333333);
+        },
+        15000)) << [&] {
+        std::string seen;
+        for (auto it = subscriber.latest().begin(); it != subscriber.latest().end(); ++it)
+            seen += it.key().toStdString() + " " + it.value().toStdString() + "\n";
+        return seen;
+    }();
+    EXPECT_EQ(subscriber.latest().value("lumoscan/line12/status"), "online");
+
+    ::kill(static_cast<pid_t>(station12.process.processId()), SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return subscriber.latest().value("lumoscan/line12/status") == "offline"; }, 5000));
+    station13.process.terminate();
+    EXPECT_TRUE(station13.process.waitForFinished(5000));
+    EXPECT_TRUE(waitFor([&] { return subscriber.latest().value("lumoscan/line13/status") == "offline"; }, 3000));
+}
+
+// Publishing that cannot work is told once below the editor box; the
+// station polls as it would without it.
+TEST(Publishing, SettingsThatCannotWorkAreToldAndPollingGoesOn)
+{
+    // The broker reads its password file after dropping root for its own user.
+    QTemporaryDir secrets;
+    QFile::setPermissions(secrets.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString passwords = secrets.filePath("passwords");
+    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-c", "-b", passwords, "operator", "right"}), 0);
+    QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    Broker withPasswords(QStringLiteral("allow_anonymous false\npassword_file ") + passwords);
+    const int closedPort = Broker().port();  // started and stopped again at once
+    const struct {
+        const char* name;
+        QStringList publish;  // replaces the --publish arguments
+        const char* told;
+    } cases[] = {
+        {"name that does not resolve", {"--publish", "no-such-broker.invalid:1883", "line"}, "找不到代理服务器"},
+        {"nobody listening", {"--publish", "127.0.0.1:" + QString::number(closedPort), "line"}, "连不上代理服务器"},
+        {"wrong password",
+         {"--publish", "127.0.0.1:" + QString::number(withPasswords.port()), "line", "--publish-user", "operator",
+          "--publish-password", "wrong"},
+         "拒绝了连接"},
+        {"CA file missing",
+         {"--publish", "127.0.0.1:" + QString::number(withPasswords.port()), "line", "--publish-ca", "/nonexistent/ca.pem"},
+         "CA 文件"},
+        {"malformed row", {"--publish", "127.0.0.1:1883", "line/13"}, "发布设置有误"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir dir;
+        QStringList args = c.publish;
+        args << dir.file("lumo.mdb") << "1" << "100" << "4" << "9600";
+        ASSERT_EQ(QProcess::execute(QStringLiteral(LUMO_MKLUMODB), args), 0);
+        Simulator sim(dir, scenario("modbus", 4));
+        StationRun run(dir, Protocol::Modbus);
+        ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
+        QLineEdit* told = run.station->mainWindow().publishField();
+        EXPECT_TRUE(waitFor([&] { return told->text().contains(QString::fromUtf8(c.told)); }, 6000))
+            << c.name << ": " << told->text().toStdString();
+        EXPECT_TRUE(told->isVisibleTo(&run.station->mainWindow()));
+        EXPECT_FALSE(told->text().contains("wrong")) << "the password is never shown";
+        EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000)) << "polling must go on";
+        EXPECT_TRUE(run.dialogs.informed.empty());
+    }
+}
+
+}  // namespace
