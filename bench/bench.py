@@ -10,6 +10,8 @@ time.monotonic_ns here). Each subcommand prints its figures as text lines.
                                            --reference also an ideal master's
   bench.py cost   BUILD [--seconds S]      CPU and memory of lumoscan13
   bench.py startup BUILD [--runs N]        start to first request on the wire
+  bench.py publish BUILD [--seconds S]     answer on the line to MQTT subscriber, messages a second
+  (sweep and cost take --publish: the same with publishing to a local broker)
 """
 import argparse
 import json
@@ -26,6 +28,13 @@ SILENCE_BITS = 35          # 3.5 characters of 10 bits
 REQUEST_BYTES = 8          # read of 26 holding registers
 ANSWER_BYTES = 57          # 3 + 52 + CRC
 INSTRUMENTS = 39
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def percentile(values, p):
@@ -50,13 +59,24 @@ def scenario(protocol, silent=()):
 class Rig:
     """A program directory with lumo.mdb, and lumosim linked as <dir>/com1."""
 
-    def __init__(self, build, protocol, baud, turnaround_ms, timer_ms=200, num=INSTRUMENTS, silent=()):
+    def __init__(self, build, protocol, baud, turnaround_ms, timer_ms=200, num=INSTRUMENTS, silent=(),
+                 publish=False):
         self.build = build
         self.dir = tempfile.mkdtemp(prefix="lumobench.")
         self.log = os.path.join(self.dir, "lumosim.log")
         with open(os.path.join(self.dir, "scenario.txt"), "w") as f:
             f.write(scenario(protocol, silent))
-        subprocess.run([f"{build}/tools/mklumodb/mklumodb", os.path.join(self.dir, "lumo.mdb"), "1",
+        self.broker = None
+        publishing = []
+        if publish:
+            self.broker_port = free_port()
+            with open(os.path.join(self.dir, "mosquitto.conf"), "w") as f:
+                f.write(f"listener {self.broker_port} 127.0.0.1\nallow_anonymous true\n")
+            self.broker = subprocess.Popen(["mosquitto", "-c", os.path.join(self.dir, "mosquitto.conf")],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.3)
+            publishing = ["--publish", f"127.0.0.1:{self.broker_port}", "bench"]
+        subprocess.run([f"{build}/tools/mklumodb/mklumodb", *publishing, os.path.join(self.dir, "lumo.mdb"), "1",
                         str(timer_ms), str(num), str(baud)], check=True)
         args = [f"{build}/tools/lumosim/lumosim", "--scenario", os.path.join(self.dir, "scenario.txt"),
                 "--pty", "--link", self.link(), "--log", self.log]
@@ -102,6 +122,9 @@ class Rig:
         self.stop_program()
         self.sim.send_signal(signal.SIGTERM)
         self.sim.wait(5)
+        if self.broker:
+            self.broker.terminate()
+            self.broker.wait(5)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -168,10 +191,10 @@ def delays_after(events, addresses, since_us=0):
     return delays
 
 
-def run_sweep(build, baud, turnaround, seconds, silent=(), timer_ms=200):
+def run_sweep(build, baud, turnaround, seconds, silent=(), timer_ms=200, publish=False):
     results = {}
     for who in ("lumoscan13", "mbpoll"):
-        rig = Rig(build, "modbus", baud, turnaround, timer_ms=timer_ms, silent=silent)
+        rig = Rig(build, "modbus", baud, turnaround, timer_ms=timer_ms, silent=silent, publish=publish and who != "mbpoll")
         try:
             begin = time.monotonic_ns() // 1000
             if who == "lumoscan13":
@@ -198,6 +221,7 @@ def run_sweep(build, baud, turnaround, seconds, silent=(), timer_ms=200):
     paced, _ = wire_span_us(baud, turnaround, False)
     ours, theirs = results["lumoscan13"], results["mbpoll"]
     quiet = f" silent={','.join(map(str, silent))} interval={timer_ms} ms" if silent else ""
+    quiet += " publishing" if publish else ""
     for who, r in results.items():
         if silent and r[4]:
             print(f"  {who}: request after the silent one {r[4][0] / 1000:.1f} ms later (median; "
@@ -229,14 +253,14 @@ def print_ticks(who, interval, gaps):
           f"{percentile(dev, 99) / 1000:.3f} ms, max {max(dev) / 1000:.3f} ms", flush=True)
 
 
-def run_ticks(build, interval, ticks):
-    rig = Rig(build, "block", 9600, 0, timer_ms=interval)
+def run_ticks(build, interval, ticks, publish=False):
+    rig = Rig(build, "block", 9600, 0, timer_ms=interval, publish=publish)
     try:
         begin = time.monotonic_ns() // 1000
         rig.start_program("lumoscan12")
         gaps = tick_gaps(rig, begin, interval, ticks)
         rig.stop_program()
-        print_ticks("lumoscan12", interval, gaps)
+        print_ticks("lumoscan12" + (" publishing" if publish else ""), interval, gaps)
     finally:
         rig.close()
 
@@ -298,8 +322,8 @@ def proc_sample(pid):
     return cpu_ticks / os.sysconf("SC_CLK_TCK"), kb("VmRSS"), kb("VmHWM")
 
 
-def run_cost(build, seconds, platform):
-    rig = Rig(build, "modbus", 9600, 2)
+def run_cost(build, seconds, platform, publish=False):
+    rig = Rig(build, "modbus", 9600, 2, publish=publish)
     try:
         rig.start_program("lumoscan13", platform)
         t0 = time.monotonic()
@@ -310,10 +334,50 @@ def run_cost(build, seconds, platform):
         w10, c10, rss10, _ = samples[10]
         w60, c60, rss60, hwm = samples[seconds]
         rx = sum(1 for e in rig.events() if e["ev"] == "rx")
-        print(f"cost platform={platform or 'xcb'} {seconds} s: CPU {100 * c60 / w60:.2f} % of one core overall, "
+        print(f"cost platform={platform or 'xcb'}{' publishing' if publish else ''} {seconds} s: CPU {100 * c60 / w60:.2f} % of one core overall, "
               f"{100 * (c60 - c10) / (w60 - w10):.2f} % from s10 to s{seconds}; RSS {rss10 / 1024:.1f} MB at s10, "
               f"{rss60 / 1024:.1f} MB at s{seconds} (growth {(rss60 - rss10)} kB), peak {hwm / 1024:.1f} MB; "
               f"{rx} requests", flush=True)
+    finally:
+        rig.close()
+
+
+def run_publish(build, seconds):
+    """Answer on the line to message at a subscriber, for 39 instruments: the
+    last byte of an answer (the simulator's log) to the arrival of the
+    message carrying it (this process's CLOCK_MONOTONIC, the log's clock)."""
+    import paho.mqtt.client as mqtt
+    rig = Rig(build, "modbus", 9600, 2, publish=True)
+    arrivals = []
+    try:
+        client = mqtt.Client()
+        client.on_message = lambda c, u, m: arrivals.append((time.monotonic_ns() // 1000, m.topic, m.payload))
+        client.connect("127.0.0.1", rig.broker_port)
+        client.subscribe("lumoscan/bench/#")
+        client.loop_start()
+        begin = time.monotonic_ns() // 1000
+        rig.start_program("lumoscan13")
+        time.sleep(seconds)
+        client.loop_stop()
+        rig.stop_program()
+        answers = {}
+        for ev in rig.events():
+            if ev["ev"] == "tx" and ev["t_us"] >= begin:
+                answers.setdefault(ev["to"], []).append(ev["t_us"])
+        latencies, messages = [], 0
+        for t, topic, payload in arrivals:
+            parts = topic.split("/")
+            if len(parts) != 4 or parts[2] != "instrument":
+                continue
+            messages += 1
+            sent = [a for a in answers.get(int(parts[3]), []) if a <= t]
+            if sent:
+                latencies.append(t - sent[-1])
+        span = (arrivals[-1][0] - arrivals[0][0]) / 1e6 if len(arrivals) > 1 else float("nan")
+        print(f"publish 39 instruments {seconds} s: {messages} instrument messages, "
+              f"{messages / span:.1f} a second; answer on the line to subscriber median "
+              f"{statistics.median(latencies) / 1000:.2f} ms, p99 {percentile(latencies, 99) / 1000:.2f} ms, "
+              f"max {max(latencies) / 1000:.2f} ms over {len(latencies)} messages", flush=True)
     finally:
         rig.close()
 
@@ -341,7 +405,7 @@ def run_startup(build, runs, program="lumoscan13"):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("what", choices=["sweep", "ticks", "cost", "startup"])
+    parser.add_argument("what", choices=["sweep", "ticks", "cost", "startup", "publish"])
     parser.add_argument("build")
     parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--ticks", type=int, default=300)
@@ -350,6 +414,7 @@ def main():
     parser.add_argument("--turnaround", type=int, nargs="*", default=[0, 5])
     parser.add_argument("--interval", type=int, nargs="*", default=[200, 1000])
     parser.add_argument("--timer", type=int, default=200, help="sweep: lumoscan13's send interval, ms")
+    parser.add_argument("--publish", action="store_true", help="sweep, ticks, cost: with publishing to a local broker")
     parser.add_argument("--silent", type=int, nargs="*", default=[],
                         help="sweep: instruments that never answer (mbpoll then times out after 50 ms)")
     parser.add_argument("--reference", action="store_true",
@@ -360,14 +425,16 @@ def main():
     if a.what == "sweep":
         for baud in a.baud:
             for t in a.turnaround:
-                run_sweep(build, baud, t, a.seconds, tuple(a.silent), a.timer)
+                run_sweep(build, baud, t, a.seconds, tuple(a.silent), a.timer, a.publish)
     elif a.what == "ticks":
         for interval in a.interval:
-            run_ticks(build, interval, a.ticks)
+            run_ticks(build, interval, a.ticks, a.publish)
             if a.reference:
                 run_ticks_reference(build, interval, a.ticks)
     elif a.what == "cost":
-        run_cost(build, a.seconds, None if a.platform == "xcb" else a.platform)
+        run_cost(build, a.seconds, None if a.platform == "xcb" else a.platform, a.publish)
+    elif a.what == "publish":
+        run_publish(build, a.seconds)
     else:
         run_startup(build, a.runs)
     return 0

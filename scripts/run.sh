@@ -9,7 +9,9 @@
 # "修改"); lumoscan12 asks one block per tick, so its 39 instruments fill in
 # about 63 s (DEMO_SECONDS=65).
 # The programs are stopped with SIGTERM, which they take as "退出": the port
-# is closed and its lock file removed.
+# is closed and its lock file removed. The station publishes to a mosquitto
+# broker of the demo's own; headless, the first messages go to
+# mqtt-messages.txt beside the pictures.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -31,7 +33,13 @@ dir="$top/out/demo/$program_name"
 rm -rf "$dir"
 mkdir -p "$dir"
 cp "build/apps/$program_name/$program_name" "$dir/"
-build/tools/mklumodb/mklumodb "$dir/lumo.mdb" 1 200 39 9600
+# A broker of the demo's own on a free localhost port; the station publishes
+# to it as lumoscan/demo/...
+broker_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$broker_port" > "$dir/mosquitto.conf"
+mosquitto -c "$dir/mosquitto.conf" > "$dir/mosquitto.log" 2>&1 &
+broker_pid=$!
+build/tools/mklumodb/mklumodb --publish "127.0.0.1:$broker_port" demo "$dir/lumo.mdb" 1 200 39 9600
 
 # 39 instruments whose values move: sines and ramps; 7 never answers, 3 and
 # 20 report alarms.
@@ -58,12 +66,20 @@ stop() {
     wait "$app_pid" 2>/dev/null || true
   fi
   kill -TERM "$sim_pid" 2>/dev/null || true
+  [ -n "${sub_pid:-}" ] && kill -TERM "$sub_pid" 2>/dev/null || true
+  kill -TERM "$broker_pid" 2>/dev/null || true
   wait 2>/dev/null || true
 }
 trap stop EXIT
 trap 'exit 130' INT TERM
 for _ in $(seq 100); do [ -e "$dir/com1" ] && break; sleep 0.05; done
 [ -e "$dir/com1" ] || { echo "run: lumosim did not start" >&2; cat "$dir/lumosim.out" >&2; exit 1; }
+
+echo "run: the station publishes to a local broker; to watch it:"
+echo "  mosquitto_sub -h 127.0.0.1 -p $broker_port -v -t 'lumoscan/#'"
+# The first messages, kept beside the pictures.
+mosquitto_sub -h 127.0.0.1 -p "$broker_port" -v -t 'lumoscan/#' -C 200 > "$dir/mqtt-messages.txt" 2>/dev/null &
+sub_pid=$!
 
 if [ -n "${DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
   "$dir/$program_name" & app_pid=$!
@@ -97,3 +113,4 @@ shots=$(xvfb-run -a -s "-screen 0 2560x1024x24" bash -c '
   kill -TERM "$app" 2>/dev/null; wait "$app" 2>/dev/null || true
 ' _ "$dir/$program_name" "$dir" "$top/bench/placewindows.py" "${DEMO_SECONDS:-4}")
 sort <<<"$shots"
+echo "$dir/mqtt-messages.txt"
