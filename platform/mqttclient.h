@@ -64,6 +64,7 @@ private:
     QSocketNotifier* writeNotifier_ = nullptr;
     QTimer keepalive_;
     QTimer retry_;
+    QTimer pumpTimer_;
     int pauseMs_ = 1000;
     int lookupId_ = -1;
     bool connected_ = false;

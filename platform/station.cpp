@@ -108,8 +108,10 @@ StartupResult Station::start()
         p.port.setReceiveHandler({});
         p.chainTimer.cancel();
     }
-    if (result != StartupResult::AnotherCopyRunning) {
+    // A stopped station has nothing to tell the plant network.
+    if (result == StartupResult::Polling)
         startPublishing();
+    if (result != StartupResult::AnotherCopyRunning) {
         p.main.centreOnScreen();
         p.main.show();
     }
