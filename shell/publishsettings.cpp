@@ -42,11 +42,11 @@ Result<std::optional<PublishSettings>> wrong(const std::string& why)
 
 Result<std::optional<PublishSettings>> publishSettingsOf(const PublishRow& row)
 {
-    const std::string_view enabled = trimmed(row.enabled.value_or("1"));
+    const std::string enabled(trimmed(row.enabled.value_or("1")));
     if (enabled == "0")
         return Result<std::optional<PublishSettings>>::success(std::nullopt);
     if (enabled != "1")
-        return wrong("enabled is \"" + std::string(enabled) + "\", not 1 or 0");
+        return wrong("enabled is \"" + enabled + "\", not 1 or 0");
 
     PublishSettings settings;
     settings.host = std::string(trimmed(row.host.value_or("")));
@@ -61,12 +61,12 @@ Result<std::optional<PublishSettings>> publishSettingsOf(const PublishRow& row)
         return wrong("a password is given without a user name");
     settings.caFile = std::string(trimmed(row.cafile.value_or("")));
     settings.port = settings.tls() ? 8883 : 1883;
-    const std::string_view port = trimmed(row.port.value_or(""));
+    const std::string port(trimmed(row.port.value_or("")));
     if (!port.empty()) {
         int number = 0;
         const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
         if (error != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535)
-            return wrong("port \"" + std::string(port) + "\" is not 1..65535");
+            return wrong("port \"" + port + "\" is not 1..65535");
         settings.port = number;
     }
     return Result<std::optional<PublishSettings>>::success(settings);
