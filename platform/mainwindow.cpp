@@ -106,25 +106,25 @@ void MainWindow::buildSettingsArea()
     end_ = new QPushButton(QStringLiteral("退出"), this);
     end_->setGeometry(twipRect(9840, 8520, 1215, 495));
 
-    // Label9: red text on the window's background; a read-only text field
-    // rather than a label so that a screen reader hears its text.
-    auto* status = new QLineEdit(this);
-    status->setReadOnly(true);
-    status->setFocusPolicy(Qt::NoFocus);
-    status->setFrame(false);
-    status->setGeometry(twipRect(4800, 8640, 3975, 255));
-    status->setStyleSheet(QStringLiteral("QLineEdit { color: rgb(255, 0, 0); background: transparent; border: none; }"));
-    status->setAccessibleName(QStringLiteral("状态"));
-    values_[static_cast<int>(ValueField::Status)] = status;
-
-    publish_ = new QLineEdit(this);
-    publish_->setReadOnly(true);
-    publish_->setFocusPolicy(Qt::NoFocus);
-    publish_->setFrame(false);
-    publish_->setGeometry(twipRect(360, 8640, 4320, 255));
-    publish_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; }"));
-    publish_->setAccessibleName(QStringLiteral("发布状态"));
+    // Label9: red text on the window's background.
+    values_[static_cast<int>(ValueField::Status)] = addTextLine("状态", "color: rgb(255, 0, 0);", 4800, 8640, 3975, 255);
+    publish_ = addTextLine("发布状态", "", 360, 8640, 4320, 255);
     publish_->hide();
+}
+
+// A line of text on the window's background: a read-only text field rather
+// than a label, so that a screen reader hears the text under its name.
+QLineEdit* MainWindow::addTextLine(const char* accessibleName, const char* colour, int left, int top, int width,
+                                   int height)
+{
+    auto* line = new QLineEdit(this);
+    line->setReadOnly(true);
+    line->setFocusPolicy(Qt::NoFocus);
+    line->setFrame(false);
+    line->setGeometry(twipRect(left, top, width, height));
+    line->setStyleSheet(QStringLiteral("QLineEdit { %1 background: transparent; border: none; }").arg(colour));
+    line->setAccessibleName(QString::fromUtf8(accessibleName));
+    return line;
 }
 
 QLabel* MainWindow::addCaption(const char* text, int left, int top, int width, int height)

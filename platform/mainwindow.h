@@ -58,6 +58,7 @@ private:
     void buildSettingsArea();
     QLabel* addCaption(const char* text, int left, int top, int width, int height);
     QLineEdit* addValueField(const char* accessibleName, int left, int top, int width, int height);
+    QLineEdit* addTextLine(const char* accessibleName, const char* colour, int left, int top, int width, int height);
     QFrame* addLine(int x1, int y1, int x2, int y2);
     QComboBox* addList(const QStringList& entries, int left, int top, int width, int height);
 
