@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <functional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace lumo {
