@@ -1,0 +1,39 @@
+# lumo_add_tests(<target> [OFFSCREEN] [DISCOVERY_TIMEOUT <s>])
+#
+# Registers a GoogleTest executable with CTest. Built for the machine it runs
+# on, each case is a test of its own. Cross-built for Windows, the whole
+# executable is one test run in one Wine process (starting Wine is the cost,
+# and every start is a chance for Wine itself to fail), within
+# LUMO_WINE_TEST_LIMIT seconds; a run that overstays names the case it was in.
+# OFFSCREEN: the tests open windows, on Qt's offscreen platform.
+include_guard(GLOBAL)
+include(GoogleTest)
+
+set(LUMO_WINE_TEST_LIMIT 240 CACHE STRING "Seconds one test executable may run under Wine")
+
+function(lumo_add_tests target)
+  cmake_parse_arguments(arg "OFFSCREEN" "DISCOVERY_TIMEOUT" "" ${ARGN})
+  set(environment "")
+  if(arg_OFFSCREEN)
+    set(environment "QT_QPA_PLATFORM=offscreen")
+  endif()
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    add_test(NAME ${target}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/support/wine-test.sh ${LUMO_WINE_TEST_LIMIT} $<TARGET_FILE:${target}>)
+    math(EXPR ctest_limit "${LUMO_WINE_TEST_LIMIT} + 30")
+    set_tests_properties(${target} PROPERTIES TIMEOUT ${ctest_limit})
+    if(environment)
+      set_tests_properties(${target} PROPERTIES ENVIRONMENT "${environment}")
+    endif()
+    return()
+  endif()
+  set(discovery "")
+  if(arg_DISCOVERY_TIMEOUT)
+    set(discovery DISCOVERY_TIMEOUT ${arg_DISCOVERY_TIMEOUT})
+  endif()
+  if(environment)
+    gtest_discover_tests(${target} ${discovery} PROPERTIES ENVIRONMENT "${environment}")
+  else()
+    gtest_discover_tests(${target} ${discovery})
+  endif()
+endfunction()
