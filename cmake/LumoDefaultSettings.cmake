@@ -19,10 +19,18 @@ function(lumo_add_default_settings target)
   set(settings_file "${directory}/lumo.mdb")
 
   # COMMAND names the mklumodb target, so it is built first; there is no file
-  # dependency on it, so rebuilding the tool does not rewrite the file.
+  # dependency on it, so rebuilding the tool does not rewrite the file. A
+  # cross build uses the build machine's mklumodb (the file is the same).
+  set(tool mklumodb)
+  if(CMAKE_CROSSCOMPILING)
+    if(NOT LUMO_HOST_MKLUMODB)
+      message(FATAL_ERROR "a cross build needs -DLUMO_HOST_MKLUMODB=<mklumodb built for this machine>")
+    endif()
+    set(tool ${LUMO_HOST_MKLUMODB})
+  endif()
   add_custom_command(
     OUTPUT "${settings_file}"
-    COMMAND mklumodb --if-missing "${settings_file}"
+    COMMAND ${tool} --if-missing "${settings_file}"
     COMMENT "Default settings file beside ${target}"
     VERBATIM
   )

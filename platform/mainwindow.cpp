@@ -2,9 +2,9 @@
 
 #include "baudtable.h"
 #include "portlist.h"
+#include "programicon.h"
 
 #include <QGuiApplication>
-#include <QIcon>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 
@@ -43,10 +43,7 @@ MainWindow::MainWindow(const QString& title, ValueFields& fields, QWidget* paren
 {
     buildSettingsArea();
     // Pages 2 and 3 have no icon of their own.
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/lumoscan-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    setWindowIcon(programIcon());
     fields_.addObserver([this](ValueField field, const std::string& text) {
         QLineEdit* shown = valueField(field);
         shown->setText(QString::fromStdString(text));

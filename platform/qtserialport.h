@@ -1,9 +1,8 @@
 #pragma once
-// The station's serial line on Qt's QSerialPort, living on the GUI thread:
-// the operations of the SerialPort interface, the receive threshold, and a
-// lost device. What only one operating system does (where port N leads, who
-// holds a device, how the program is woken for an answer) is in
-// serialline_posix.cpp or serialline_win.cpp.
+// The station's serial line on POSIX, on Qt's QSerialPort, living on the GUI
+// thread: the operations of the SerialPort interface, the receive threshold,
+// and a lost device. Where port N leads, who holds a device and how the
+// program is woken for an answer are in serialline_posix.cpp.
 //
 // Port N is COMN; where it leads is resolved each time the port is opened,
 // so re-pointing a comN link takes effect at the next open.

@@ -1,8 +1,8 @@
 #pragma once
-// What the serial layer needs of the operating system below QSerialPort:
-// where port N leads, who holds a device, and how the program is woken for
-// an answer. serialline_posix.cpp and serialline_win.cpp are the two sides;
-// qtserialport.cpp is the same on both.
+// What the serial layer on QSerialPort needs of the system below it: where
+// port N leads, who holds a device, and how the program is woken for an
+// answer (serialline_posix.cpp). Windows has a serial layer of its own
+// (win32serialport.h).
 
 #include "linesettings.h"
 

@@ -4,10 +4,10 @@
 #include "mainwindow.h"
 #include "mqttclient.h"
 #include "qtdialogs.h"
-#include "qtserialport.h"
 #include "qttimers.h"
 #include "singlecopy.h"
 #include "sqlitesettingsstore.h"
+#include "stationport.h"
 #include "stationfont.h"
 #include "terminationsignals.h"
 
@@ -74,7 +74,7 @@ struct Station::Parts {
     QtDialogs ownDialogs;
     Dialogs& dialogs;
     SqliteSettingsStore store;
-    QtSerialPort port;
+    StationPort port;
     StationSettings settings;
     QtOneShotTimer chainTimer;
     QtPollTimer timer;
@@ -190,16 +190,18 @@ int runStation(int argc, char** argv, const StationConfig& config)
     QApplication app(argc, argv);
     applyStationFont();
     installChineseButtonTexts(app);
-    Station station(config, QCoreApplication::applicationFilePath());
-    TerminationSignals systemEnd([&station] { station.endBySystem(); });
+    auto station = std::make_unique<Station>(config, QCoreApplication::applicationFilePath());
+    TerminationSignals systemEnd([&station] { station->endBySystem(); });
     // The session ending closes the program by other means: stop polling,
     // save nothing.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&station] { station.commands().unload(); });
-    if (station.start() == StartupResult::AnotherCopyRunning)
-        return 0;
-    if (station.ended())
-        return 0;
-    return app.exec();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&station] { station->commands().unload(); });
+    int code = 0;
+    if (station->start() != StartupResult::AnotherCopyRunning && !station->ended())
+        code = app.exec();
+    // The station, and with it the serial port, goes before the system is
+    // told that the program has ended.
+    station.reset();
+    return code;
 }
 
 }  // namespace lumo

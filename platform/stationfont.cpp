@@ -7,9 +7,13 @@ namespace lumo {
 
 bool applyStationFont()
 {
-    // With only Noto CJK installed Qt would pick the Japanese glyph forms
-    // under most locales; ask for the Simplified Chinese family by name.
-    for (const char* family : {"Noto Sans CJK SC", "Noto Serif CJK SC"}) {
+    // Asked for by name: with only Noto CJK installed Qt would pick the
+    // Japanese glyph forms under most locales. Windows: Microsoft YaHei, the
+    // Simplified Chinese desktop's own sans face, which every Windows since
+    // Vista has whatever its language, and whose metrics are close to Noto
+    // Sans CJK SC's; SimSun, the older serif face, where it is missing.
+    // Linux (and Wine, which has neither): Noto CJK SC.
+    for (const char* family : {"Microsoft YaHei", "SimSun", "Noto Sans CJK SC", "Noto Serif CJK SC"}) {
         if (QFontDatabase::hasFamily(QString::fromLatin1(family))) {
             QApplication::setFont(QFont(QString::fromLatin1(family), 9));
             return true;

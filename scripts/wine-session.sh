@@ -20,6 +20,7 @@ wine_session_end() {
   "$WINESERVER" -w 2>/dev/null || true
 }
 
+# wine_session_start <prefix> [<path COM1 leads to>]
 wine_session_start() {
   export WINEPREFIX=$1 WINEDEBUG=-all
   # No menu entries on the Linux desktop from Windows shortcuts, and no
@@ -31,9 +32,34 @@ wine_session_start() {
     "$WINE" wineboot --init >/dev/null 2>&1 || true
     "$WINESERVER" -w
   fi
-  "$WINESERVER" -p
+  # Wine links its COM ports as the registry says when its server starts.
+  if [ -n "${2:-}" ]; then
+    "$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$2" /f >/dev/null 2>&1
+    "$WINESERVER" -w
+  fi
+  # The server writes a dump of its objects when it is ended: kept aside.
+  "$WINESERVER" -p >"$WINEPREFIX/wineserver.log" 2>&1
   "$WINE" wineboot </dev/null >/dev/null 2>&1
   trap wine_session_end EXIT
   trap 'wine_session_end; exit 130' INT
   trap 'wine_session_end; exit 143' TERM
+}
+
+# wine_ctest <build directory> <name>: runs the build's tests (one Wine
+# process per executable), prints one line of counts; on failure the cases
+# that failed and where the whole output is.
+wine_ctest() {
+  local build=$1 name=$2 log=$1/ctest.txt
+  if ! ctest --test-dir "$build" -V -j"$(nproc)" > "$log" 2>&1; then
+    grep -a -E 'wine-test:|\[  FAILED  \]|Failed|Timeout|tests passed' "$log" >&2 || cat "$log" >&2
+    echo "$name: tests failed under Wine; the whole output is $log" >&2
+    return 1
+  fi
+  # GoogleTest ends each executable's output with "[  PASSED  ] N tests."
+  # and, when some were skipped, "[  SKIPPED ] N tests, listed below:".
+  local passed skipped executables
+  passed=$(grep -a -E '^[0-9]+: \[  PASSED  \] [0-9]+ tests?\.' "$log" | awk '{s += $5} END {print s + 0}')
+  skipped=$(grep -a -E '^[0-9]+: \[  SKIPPED \] [0-9]+ tests?,' "$log" | awk '{s += $5} END {print s + 0}')
+  executables=$(grep -a -c -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' "$log")
+  echo "$name: $executables test executables, $passed cases passed, $skipped skipped, under Wine"
 }

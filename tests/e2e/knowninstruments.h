@@ -10,13 +10,13 @@ namespace lumo::testing {
 
 // Each instrument sends its own constants, exact in binary, so its texts are
 // known: instrument N shows 10N.5, N.25, 10N.5, N.5, 100N.25, 10N.75, a
-// diameter of its own and an alarm text.
+// diameter (one of four in turn) and an alarm text.
 inline constexpr int kDiameters[] = {50, 65, 80, 100};
 
 inline std::array<double, 7> numbersOf(int n)
 {
     return {10.0 * n + 0.5, n + 0.25, 10.0 * n + 0.5, n + 0.5, 100.0 * n + 0.25, 10.0 * n + 0.75,
-            double(kDiameters[n - 1])};
+            double(kDiameters[(n - 1) % 4])};
 }
 
 inline std::string decimal(double v)

@@ -40,6 +40,7 @@ public:
 
     bool started() const { return started_; }
     QString slavePath() const { return slave_; }
+    qint64 pid() const { return process_.processId(); }
     QString logPath() const { return log_; }
     // Lines of the log so far.
     QStringList logLines() const;

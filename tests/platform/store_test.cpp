@@ -5,17 +5,21 @@
 
 #include "heldfile.h"
 
-#include <chrono>
 #include <sqlite3.h>
 
-
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "settingsfile.h"
 #include "sqlitesettingsstore.h"
@@ -42,7 +46,7 @@ void writeBytes(const fs::path& path, const std::string& bytes)
 void runSql(const fs::path& path, const std::string& sql)
 {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(path.string().c_str(), &db), SQLITE_OK);
     char* message = nullptr;
     const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
     const std::string error = message ? message : "";
@@ -64,9 +68,15 @@ class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "lumo-store-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = fs::canonical(pattern);
+        std::random_device random;
+        fs::path made;
+        for (int attempt = 0; attempt < 100 && made.empty(); ++attempt) {
+            const fs::path candidate = fs::temp_directory_path() / ("lumo-store-" + std::to_string(random()));
+            if (fs::create_directory(candidate))
+                made = candidate;
+        }
+        ASSERT_FALSE(made.empty());
+        dir_ = fs::canonical(made);
         file_ = dir_ / "lumo.mdb";
     }
     void TearDown() override
@@ -312,7 +322,7 @@ TEST_F(StoreTest, SaveStoresComAsAnIntegerOnlyForCom1ToCom10)
         expectRecord(load(), "500", "30", c.storedCom, "2400");
     }
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(file_.string().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* type = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "select typeof(com) from lumoe", -1, &type, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_step(type), SQLITE_ROW);
@@ -336,7 +346,7 @@ TEST_F(StoreTest, SaveTouchesOnlyTheFirstRow)
     runSql(file_, kFieldCases[13].sql);
     ASSERT_TRUE(save(kEdit).ok());
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(file_.string().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* rows = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "select com || ' ' || timer || ' ' || num || ' ' || Settings from lumoe",
                                  -1, &rows, nullptr),
@@ -378,8 +388,13 @@ TEST_F(StoreTest, SaveIntoAReadOnlyFileFailsAndChangesNothing)
     runSql(file_, kStandardTable);
     fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     // Root writes through chmod 0444; an immutable file stops even root.
-    if (::geteuid() == 0 && !setImmutable(file_.string(), true))
-        GTEST_SKIP() << "cannot make a file read-only for root here";
+#ifdef _WIN32
+    const bool root = true;
+#else
+    const bool root = ::geteuid() == 0;
+#endif
+    if (root && !setImmutable(file_.string(), true))
+        GTEST_SKIP() << "cannot make a file read-only for root here (under Wine as root: never)";
     expectSaveChangesNothing(": attempt to write a readonly database");
     expectRecord(load(), "200", "13", "3", "9600");
 }
@@ -480,7 +495,12 @@ TEST_F(StoreTest, MklumodbIntoAMissingDirectoryFailsAndLeavesNothing)
 // beside each monitoring program.
 TEST(DefaultSettingsFile, LiesBesideTheExecutableWithTheDefaults)
 {
+#ifdef _WIN32
+    wchar_t program[MAX_PATH];
+    const fs::path programDirectory = fs::path(std::wstring(program, GetModuleFileNameW(nullptr, program, MAX_PATH))).parent_path();
+#else
     const fs::path programDirectory = fs::read_symlink("/proc/self/exe").parent_path();
+#endif
     const StoreOutcome outcome = SqliteSettingsStore(programDirectory.string()).load();
     EXPECT_TRUE(outcome.ok()) << outcome.failures.front();
     expectRecord(outcome, "200", "13", "1", "9600");

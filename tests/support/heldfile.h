@@ -4,10 +4,14 @@
 
 #include <sqlite3.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <string>
 
@@ -15,9 +19,28 @@
 
 namespace lumo::testing {
 
-// Immutable files refuse writes even to root, unlike chmod 0444.
+// Immutable files refuse writes even to root, unlike chmod 0444. Windows:
+// the read-only attribute, which stops administrators too; false when it
+// does not stop this process (Wine keeps it as the Unix mode, which root
+// writes through).
 inline bool setImmutable(const std::string& path, bool immutable)
 {
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!SetFileAttributesA(path.c_str(), immutable ? (attributes | FILE_ATTRIBUTE_READONLY)
+                                                    : (attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})))
+        return false;
+    if (!immutable)
+        return true;
+    const HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (writer == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(writer);
+    return false;
+#else
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         return false;
@@ -29,6 +52,7 @@ inline bool setImmutable(const std::string& path, bool immutable)
     }
     ::close(fd);
     return done;
+#endif
 }
 
 // Another program holding the settings file, as a second connection.

@@ -1,0 +1,484 @@
+// The serial line on Windows (win32serialport.h).
+
+#include "win32serialport.h"
+
+#include <QMetaObject>
+#include <QWinEventNotifier>
+
+#include <algorithm>
+
+namespace lumo {
+
+namespace {
+
+std::string utf8(const wchar_t* wide, int length)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), size, nullptr, nullptr);
+    return text;
+}
+
+// The system's own text of an error code, as the operator's Windows words it.
+std::string systemMessage(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = length ? utf8(buffer, static_cast<int>(length)) : std::string();
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    return (text.empty() ? std::string("error") : text) + " (" + std::to_string(error) + ")";
+}
+
+// Errors with which the driver says the device itself is gone (a USB
+// adapter unplugged) rather than that one operation was refused.
+bool deviceGone(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_BROKEN_PIPE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:
+    case ERROR_OPERATION_ABORTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A failed open in the operator's words. Windows opens a serial port for
+// one program at a time and refuses a second with "access denied"; it does
+// not say which program holds it.
+std::string openFailureCause(DWORD error, const std::string& name)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return "串口设备不存在：" + name;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return "串口正被另一个程序使用：" + name;
+    default:
+        return {};
+    }
+}
+
+BYTE parityOf(Parity parity)
+{
+    switch (parity) {
+    case Parity::Even: return EVENPARITY;
+    case Parity::Odd: return ODDPARITY;
+    case Parity::Mark: return MARKPARITY;
+    case Parity::Space: return SPACEPARITY;
+    case Parity::None: break;
+    }
+    return NOPARITY;
+}
+
+BYTE stopBitsOf(StopBits stopBits)
+{
+    switch (stopBits) {
+    case StopBits::OneAndHalf: return ONE5STOPBITS;
+    case StopBits::Two: return TWOSTOPBITS;
+    case StopBits::One: break;
+    }
+    return ONESTOPBIT;
+}
+
+HANDLE manualResetEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+}  // namespace
+
+Win32SerialPort::Win32SerialPort(const std::filesystem::path&)
+{
+    readOverlapped_.hEvent = manualResetEvent();
+    writeOverlapped_.hEvent = manualResetEvent();
+    drainOverlapped_.hEvent = manualResetEvent();
+    readNotifier_ = std::make_unique<QWinEventNotifier>(readOverlapped_.hEvent);
+    readNotifier_->setEnabled(false);
+    QObject::connect(readNotifier_.get(), &QWinEventNotifier::activated, readNotifier_.get(),
+                     [this] { onReadDone(); });
+}
+
+Win32SerialPort::~Win32SerialPort()
+{
+    closeHandle();
+    readNotifier_.reset();
+    for (HANDLE event : {readOverlapped_.hEvent, writeOverlapped_.hEvent, drainOverlapped_.hEvent})
+        CloseHandle(event);
+}
+
+std::string Win32SerialPort::portName() const { return "COM" + std::to_string(number_); }
+
+Status Win32SerialPort::failure(const std::string& what, DWORD error)
+{
+    const std::string text = systemMessage(error);
+    if (opened_ && !lost_ && deviceGone(error))
+        markLost(text);
+    return Status::failure(what + " " + portName() + ": " + text);
+}
+
+Status Win32SerialPort::setPortNumber(int number)
+{
+    if (number < 1 || number > 255)
+        return Status::failure("port number " + std::to_string(number) + " is not in 1..255");
+    if (opened_)
+        return Status::failure("cannot change the port number while " + portName() + " is open");
+    number_ = number;
+    return Status::success();
+}
+
+int Win32SerialPort::portNumber() const { return number_; }
+
+Status Win32SerialPort::open()
+{
+    if (opened_ && !lost_)
+        return Status::failure(portName() + " is already open");
+    if (lost_)
+        closeHandle();
+    return openHandle();
+}
+
+// Opens \\.\COMN (the only name that reaches COM10 and above) with every
+// setting remembered so far: the component's buffer sizes, reads without
+// timeouts (a read ends when it has all the bytes it asked for), and the
+// line settings.
+Status Win32SerialPort::openHandle()
+{
+    const std::wstring device = L"\\\\.\\COM" + std::to_wstring(number_);
+    const HANDLE handle = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        openFailure_ = "cannot open " + portName() + ": " + systemMessage(error);
+        return Status::failure(openFailure_, openFailureCause(error, portName()));
+    }
+    handle_ = handle;
+    COMMTIMEOUTS timeouts{};
+    SetupComm(handle_, 1024, 512);
+    if (!SetCommTimeouts(handle_, &timeouts)) {
+        const DWORD error = GetLastError();
+        closeHandle();
+        openFailure_ = "cannot set up " + portName() + ": " + systemMessage(error);
+        return Status::failure(openFailure_);
+    }
+    opened_ = true;
+    lost_ = false;
+    lossReason_.clear();
+    openFailure_.clear();
+    if (Status applied = applyLineSettings(lineSettings_); !applied.ok())
+        return applied;
+    armRead();
+    return Status::success();
+}
+
+Status Win32SerialPort::applyLineSettings(const LineSettings& settings)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(handle_, &dcb))
+        return failure("cannot read the line settings of", GetLastError());
+    dcb.BaudRate = static_cast<DWORD>(settings.baud);
+    dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
+    dcb.Parity = parityOf(settings.parity);
+    dcb.StopBits = stopBitsOf(settings.stopBits);
+    dcb.fBinary = TRUE;
+    dcb.fParity = settings.parity != Parity::None;
+    // No flow control of any kind; DTR and RTS stay as the driver has them.
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle_, &dcb))
+        return failure("cannot set the line settings \"" + settings.text() + "\" of", GetLastError());
+    return Status::success();
+}
+
+// Flow control is turned off with every line setting.
+Status Win32SerialPort::setNoHandshaking() { return ensureUsable("turn off flow control"); }
+
+// No event is raised when the output drains, which is what a send threshold
+// of 0 asks for; only a nonsensical value is refused.
+Status Win32SerialPort::setSendThreshold(int bytes)
+{
+    if (bytes < 0)
+        return Status::failure("send threshold " + std::to_string(bytes) + " is negative");
+    return Status::success();
+}
+
+Status Win32SerialPort::setLineSettings(const LineSettings& settings)
+{
+    if (settings.baud <= 0 || settings.dataBits < 5 || settings.dataBits > 8)
+        return Status::failure("line settings \"" + settings.text() + "\" cannot be set");
+    if (opened_ && !lost_) {
+        if (Status applied = applyLineSettings(settings); !applied.ok())
+            return applied;
+    }
+    lineSettings_ = settings;
+    return Status::success();
+}
+
+// Bytes are always handed over as they are.
+Status Win32SerialPort::setBinaryInput() { return Status::success(); }
+
+Status Win32SerialPort::setReceiveThreshold(int bytes)
+{
+    if (bytes < 0)
+        return Status::failure("receive threshold " + std::to_string(bytes) + " is negative");
+    receiveThreshold_ = bytes;
+    if (opened_ && !lost_) {
+        // The pending read asked for the old threshold's worth.
+        if (Status taken = takeUpRead(true); !taken.ok())
+            return taken;
+        armRead();
+    }
+    return Status::success();
+}
+
+// While the device is gone every operation but write fails without a word;
+// write is the one that tries to get the line back.
+Status Win32SerialPort::ensureUsable(const char* operation) const
+{
+    if (lost_)
+        return Status::failure("cannot " + std::string(operation) + ": " + portName() + " was lost (" + lossReason_ +
+                               ")");
+    if (!opened_)
+        return Status::failure(portName() + " is not open" +
+                               (openFailure_.empty() ? std::string() : " (" + openFailure_ + ")"));
+    return Status::success();
+}
+
+// Waits for the write in flight, if any, to end: quickly, since there is no
+// flow control and clearing the output aborts it.
+Status Win32SerialPort::takeUpWrite()
+{
+    if (!writePending_)
+        return Status::success();
+    writePending_ = false;
+    DWORD written = 0;
+    if (!GetOverlappedResult(handle_, &writeOverlapped_, &written, TRUE)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_OPERATION_ABORTED)  // cleared on purpose
+            return failure("the last write did not reach", error);
+    }
+    return Status::success();
+}
+
+Status Win32SerialPort::clearOutput()
+{
+    if (Status usable = ensureUsable("clear output"); !usable.ok())
+        return usable;
+    if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR))
+        return failure("cannot clear output of", GetLastError());
+    return takeUpWrite();
+}
+
+Status Win32SerialPort::clearInput()
+{
+    if (Status usable = ensureUsable("clear input"); !usable.ok())
+        return usable;
+    if (Status taken = takeUpRead(true); !taken.ok())
+        return taken;
+    received_.clear();
+    if (!PurgeComm(handle_, PURGE_RXCLEAR))
+        return failure("cannot clear input of", GetLastError());
+    armRead();
+    return Status::success();
+}
+
+Status Win32SerialPort::write(std::span<const std::uint8_t> bytes)
+{
+    if (lost_) {
+        closeHandle();
+        if (Status reopened = openHandle(); !reopened.ok())
+            return Status::failure("cannot write: " + reopened.error());
+    }
+    if (Status usable = ensureUsable("write"); !usable.ok())
+        return usable;
+    if (Status before = takeUpWrite(); !before.ok())
+        return before;
+    writing_.assign(bytes.begin(), bytes.end());
+    ResetEvent(writeOverlapped_.hEvent);
+    const auto size = static_cast<DWORD>(writing_.size());
+    DWORD written = 0;
+    if (WriteFile(handle_, writing_.data(), size, &written, &writeOverlapped_)) {
+        if (written != size)
+            return Status::failure("cannot write " + std::to_string(size) + " bytes to " + portName() + ": " +
+                                   std::to_string(written) + " taken");
+        return Status::success();
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING)
+        return failure("cannot write " + std::to_string(size) + " bytes to", error);
+    writePending_ = true;
+    return Status::success();
+}
+
+Result<DWORD> Win32SerialPort::queuedBytes()
+{
+    DWORD errors = 0;
+    COMSTAT state{};
+    if (!ClearCommError(handle_, &errors, &state))
+        return Result<DWORD>::failure(failure("cannot read the state of", GetLastError()).error());
+    return Result<DWORD>::success(state.cbInQue);
+}
+
+// Adds what waits in the driver's queue beyond the pending read: exactly
+// that many bytes are asked for, so the read ends at once.
+Status Win32SerialPort::readQueued(Bytes& into)
+{
+    const Result<DWORD> queued = queuedBytes();
+    if (!queued.ok())
+        return Status::failure(queued.error());
+    if (queued.value() == 0)
+        return Status::success();
+    const std::size_t before = into.size();
+    into.resize(before + queued.value());
+    ResetEvent(drainOverlapped_.hEvent);
+    DWORD read = 0;
+    if (!ReadFile(handle_, into.data() + before, queued.value(), &read, &drainOverlapped_)) {
+        if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &drainOverlapped_, &read, TRUE)) {
+            into.resize(before);
+            return failure("cannot read from", GetLastError());
+        }
+    }
+    into.resize(before + read);
+    return Status::success();
+}
+
+Result<Bytes> Win32SerialPort::readWaiting()
+{
+    if (Status usable = ensureUsable("read"); !usable.ok())
+        return Result<Bytes>::failure(usable.error());
+    // Outside a receive event a read is pending: end it and keep what it got.
+    if (Status taken = takeUpRead(true); !taken.ok())
+        return Result<Bytes>::failure(taken.error());
+    Bytes bytes = std::move(received_);
+    received_.clear();
+    const Status drained = readQueued(bytes);
+    if (!lost_)
+        armRead();
+    if (!drained.ok())
+        return Result<Bytes>::failure(drained.error());
+    return Result<Bytes>::success(std::move(bytes));
+}
+
+void Win32SerialPort::setReceiveHandler(ReceiveHandler handler) { receiveHandler_ = std::move(handler); }
+
+// Asks the driver for the bytes still missing to the receive threshold.
+// Completed at once or pending, the read's event is signalled when it ends
+// and onReadDone takes it up on the event loop.
+void Win32SerialPort::armRead()
+{
+    if (readPending_ || lost_ || handle_ == INVALID_HANDLE_VALUE || receiveThreshold_ <= 0)
+        return;
+    const std::size_t missing =
+        received_.size() < static_cast<std::size_t>(receiveThreshold_) ? receiveThreshold_ - received_.size() : 1;
+    reading_.resize(missing);
+    ResetEvent(readOverlapped_.hEvent);
+    if (!ReadFile(handle_, reading_.data(), static_cast<DWORD>(missing), nullptr, &readOverlapped_) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        failure("cannot read from", GetLastError());
+        return;
+    }
+    readPending_ = true;
+    readNotifier_->setEnabled(true);
+}
+
+// Ends the pending read, cancelled or as it stands, and keeps its bytes.
+Status Win32SerialPort::takeUpRead(bool cancel)
+{
+    if (!readPending_)
+        return Status::success();
+    if (cancel)
+        CancelIoEx(handle_, &readOverlapped_);
+    DWORD read = 0;
+    const bool done = GetOverlappedResult(handle_, &readOverlapped_, &read, cancel ? TRUE : FALSE);
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (!done && error == ERROR_IO_INCOMPLETE)
+        return Status::success();
+    readPending_ = false;
+    readNotifier_->setEnabled(false);
+    received_.insert(received_.end(), reading_.begin(), reading_.begin() + std::min<std::size_t>(read, reading_.size()));
+    if (!done && error != ERROR_OPERATION_ABORTED)
+        return failure("cannot read from", error);
+    return Status::success();
+}
+
+void Win32SerialPort::onReadDone()
+{
+    if (!readPending_ || handle_ == INVALID_HANDLE_VALUE)
+        return;
+    if (Status taken = takeUpRead(false); !taken.ok()) {
+        // Whatever the driver says, a read that failed is not asked again
+        // (that could spin): the port counts as lost until the next write.
+        markLost(taken.error());
+        return;
+    }
+    if (readPending_)
+        return;  // not done yet
+    if (inReceiveHandler_ || receiveThreshold_ <= 0 || received_.size() < static_cast<std::size_t>(receiveThreshold_) ||
+        !receiveHandler_) {
+        armRead();
+        return;
+    }
+    // The handler reads, clears and writes on this port; a notification
+    // that arrives meanwhile must not raise a second event inside the first.
+    inReceiveHandler_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{inReceiveHandler_};
+    receiveHandler_(kReceiveEventData);
+    armRead();
+}
+
+// The device is gone: close it now, so nothing is watched or retried until
+// the next write asks for it again.
+void Win32SerialPort::markLost(const std::string& reason)
+{
+    if (lost_)
+        return;
+    lost_ = true;
+    lossReason_ = reason;
+    // Closing from inside a notification of this port is left to the next
+    // turn of the event loop.
+    QMetaObject::invokeMethod(
+        readNotifier_.get(),
+        [this] {
+            if (lost_)
+                closeHandle();
+        },
+        Qt::QueuedConnection);
+}
+
+void Win32SerialPort::closeHandle()
+{
+    if (handle_ == INVALID_HANDLE_VALUE)
+        return;
+    readNotifier_->setEnabled(false);
+    // Cancelling the I/O in flight lets the driver give up this object's
+    // buffers before the handle goes (Wine's PurgeComm does not end a
+    // pending read).
+    CancelIoEx(handle_, nullptr);
+    DWORD unused = 0;
+    if (readPending_)
+        GetOverlappedResult(handle_, &readOverlapped_, &unused, TRUE);
+    if (writePending_)
+        GetOverlappedResult(handle_, &writeOverlapped_, &unused, TRUE);
+    readPending_ = writePending_ = false;
+    received_.clear();
+    CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+}  // namespace lumo

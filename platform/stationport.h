@@ -1,0 +1,16 @@
+#pragma once
+// The station's serial port on this system: Qt's QSerialPort on POSIX, the
+// Win32 communications API on Windows (the Qt built for Windows here has no
+// QSerialPort).
+
+#ifdef _WIN32
+#include "win32serialport.h"
+namespace lumo {
+using StationPort = Win32SerialPort;
+}
+#else
+#include "qtserialport.h"
+namespace lumo {
+using StationPort = QtSerialPort;
+}
+#endif

@@ -1,0 +1,264 @@
+// Both Windows programs under Wine against lumosim: lumoscan13.exe and
+// lumoscan12.exe, as the Windows build installs them, poll the simulator on
+// a pseudo-terminal through Wine's COM1. What they show is read inside them
+// by the test probe (tests/support/uiprobe), which also clicks and types as
+// the operator does. Run by scripts/windows.sh, which makes the Wine session,
+// maps COM1 and starts Xvfb, and says where things are:
+//   LUMO_WINDOWS_STAGE  the installed programs, <stage>/lumoscan1N/
+//   LUMO_WINE_COM1      the path Wine's COM1 leads to
+//   LUMO_UIPROBE_PATH   the directory whose generic/ holds the probe
+//   LUMO_SHOTS          where to put pictures of the main window and page 2
+//                       (optional)
+
+#include "knowninstruments.h"
+#include "linelog.h"
+#include "pagelayout.h"
+#include "sqlitesettingsstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+namespace {
+
+using namespace lumo::testing;
+
+QString setting(const char* name)
+{
+    const QString value = qEnvironmentVariable(name);
+    if (value.isEmpty())
+        ADD_FAILURE() << name << " is not set: scripts/windows.sh runs this test";
+    return value;
+}
+
+std::string cellName(int instrument, int slot) { return std::to_string(instrument) + ' ' + lumo::kHeadings[slot]; }
+
+// What the probe saw: the newest text of each named field and all of them.
+struct Shown {
+    std::map<std::string, std::string> latest;
+    std::map<std::string, std::vector<std::string>> history;
+
+    bool showsOwnValues(int instrument) const
+    {
+        const auto texts = textsOf(instrument);
+        for (int slot = 0; slot < 8; ++slot) {
+            const auto found = latest.find(cellName(instrument, slot));
+            if (found == latest.end() || found->second != texts[slot])
+                return false;
+        }
+        return true;
+    }
+    // Slot 0 went from a value to blank and back to a value.
+    bool blankedAndFilledAgain(int instrument) const
+    {
+        const auto found = history.find(cellName(instrument, 0));
+        if (found == history.end())
+            return false;
+        int stage = 0;
+        for (const std::string& text : found->second)
+            if ((stage % 2 == 0) == !text.empty())
+                ++stage;
+        return stage >= 3;
+    }
+};
+
+// A Windows program copied from the stage into a directory of its own,
+// started under Wine with the probe.
+class WindowsProgram {
+public:
+    WindowsProgram(ProgramDir& dir, const QString& name) : dir_(dir), name_(name)
+    {
+        const QString stage = setting("LUMO_WINDOWS_STAGE") + '/' + name;
+        EXPECT_EQ(QProcess::execute("cp", {"-a", stage + "/.", dir.path()}), 0) << "cannot copy " << stage.toStdString();
+        QDir(dir.path()).mkdir("probe");
+    }
+    ~WindowsProgram()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    void start()
+    {
+        // Wine passes a Unix variable WINEQT_X on as QT_X (and QT_X not at all).
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("WINEQT_QPA_GENERIC_PLUGINS", "lumouiprobe:Z:" + dir_.file("probe"));
+        env.insert("WINEQT_PLUGIN_PATH", "Z:" + setting("LUMO_UIPROBE_PATH"));
+        // The probe's Qt Test DLL lies beside it; all the rest the program
+        // loads from its own directory.
+        env.insert("WINEPATH", "Z:" + setting("LUMO_UIPROBE_PATH") + "/generic");
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.start("/usr/lib/wine/wine64", {dir_.file(name_ + ".exe")});
+        ASSERT_TRUE(process_.waitForStarted(5000));
+    }
+    void command(const QString& line)
+    {
+        QFile file(dir_.file("probe/commands"));
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write((line + '\n').toUtf8());
+    }
+    // A picture of a window as the program draws it, where LUMO_SHOTS says.
+    void shoot(const QString& windowTitle, const QString& file)
+    {
+        const QString shots = qEnvironmentVariable("LUMO_SHOTS");
+        if (shots.isEmpty())
+            return;
+        QFile::remove(shots + '/' + file);
+        command("shoot " + windowTitle + "\tZ:" + shots + '/' + file);
+        EXPECT_TRUE(waitFor([&] { return QFile::exists(shots + '/' + file); }, 10000)) << file.toStdString();
+    }
+    Shown shown() const
+    {
+        Shown shown;
+        QFile file(dir_.file("probe/texts.log"));
+        if (!file.open(QIODevice::ReadOnly))
+            return shown;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() < 3)
+                continue;
+            const std::string name = fields[1].toStdString(), text = fields[2].toStdString();
+            shown.latest[name] = text;
+            shown.history[name].push_back(text);
+        }
+        return shown;
+    }
+    bool ended(int timeoutMs) { return process_.waitForFinished(timeoutMs); }
+    int exitCode() const { return process_.exitCode(); }
+
+private:
+    ProgramDir& dir_;
+    QString name_;
+    QProcess process_;
+};
+
+// The simulator on Wine's COM1.
+void linkCom1(const Simulator& sim)
+{
+    const QString com1 = setting("LUMO_WINE_COM1");
+    QFile::remove(com1);
+    ASSERT_TRUE(QFile::link(sim.slavePath(), com1));
+}
+
+// Processes other than the simulator that hold the line's device open.
+QStringList holdersOf(const QString& device, qint64 simulatorPid)
+{
+    QStringList holders;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        if (pid.toLongLong() <= 0 || pid.toLongLong() == simulatorPid)
+            continue;
+        for (const QFileInfo& fd : QDir("/proc/" + pid + "/fd").entryInfoList(QDir::System))
+            if (fd.symLinkTarget() == device)
+                holders << pid;
+    }
+    return holders;
+}
+
+// Every text shown under an instrument's cells is that instrument's own
+// value or blank; the instruments not configured never show anything.
+long expectOnlyOwnValues(const Shown& shown, int configured)
+{
+    long compared = 0;
+    for (int n = 1; n <= lumo::kInstruments; ++n)
+        for (int slot = 0; slot < 8; ++slot) {
+            const auto found = shown.history.find(cellName(n, slot));
+            if (found == shown.history.end())
+                continue;
+            for (const std::string& text : found->second) {
+                ++compared;
+                if (!text.empty()) {
+                    EXPECT_TRUE(n <= configured && text == textsOf(n)[slot]) << cellName(n, slot) << " showed " << text;
+                }
+            }
+        }
+    return compared;
+}
+
+struct WindowsRun {
+    const char* program;
+    const char* title;
+    Settings settings;
+    int instruments;
+};
+
+// Polls, blanks the instrument that stops answering and fills it again,
+// shows every value as sent, and ends with the port released.
+void pollAndBlank(const WindowsRun& run, ProgramDir& dir, Simulator& sim, WindowsProgram& program)
+{
+    ASSERT_TRUE(sim.started()) << sim.errors().toStdString();
+    linkCom1(sim);
+    program.start();
+    const auto healthyShown = [&] {
+        const Shown shown = program.shown();
+        for (int n = 1; n <= run.instruments; ++n)
+            if (n != 2 && !shown.showsOwnValues(n))
+                return false;
+        return shown.blankedAndFilledAgain(2);
+    };
+    EXPECT_TRUE(waitFor(healthyShown, 30000)) << "what the program showed is in " << dir.file("probe/texts.log").toStdString();
+    const long compared = expectOnlyOwnValues(program.shown(), run.instruments);
+    const LineLog log = readLineLog(sim);
+    std::printf("[ windows  ] %s under Wine: lumosim read %zu requests and sent %zu answers; %ld cell texts compared\n",
+                run.program, log.requested.size(), log.answers.size(), compared);
+}
+
+// Wine's server holds the device while a Windows program has it open.
+void expectPortReleased(const Simulator& sim)
+{
+    const QStringList holders = holdersOf(sim.slavePath(), sim.pid());
+    EXPECT_TRUE(holders.isEmpty()) << "still held by process " << holders.join(' ').toStdString();
+}
+
+TEST(WindowsPrograms, Lumoscan13PollsBlanksAndStoresAConfirmedChange)
+{
+    // Page 2 is shown from 14 instruments on.
+    const WindowsRun run{"lumoscan13", "LUMO-QSPAR-MODBUS Ver1.3", {"1", "200", "26", "9600"}, 26};
+    ProgramDir dir;
+    WindowsProgram program(dir, run.program);
+    ASSERT_TRUE(dir.writeSettings(run.settings));
+    std::string scenario = "protocol modbus\n";
+    for (int n = 1; n <= run.instruments; ++n)
+        scenario += instrumentLine(n, n == 2 ? "silent every=2" : "");
+    Simulator sim(dir, scenario);
+    pollAndBlank(run, dir, sim, program);
+    program.shoot(run.title, "form1-wine.png");
+    program.shoot("LUMO-QSPAR-MODBUS", "form2-wine.png");
+
+    program.command("click 修改");
+    program.command("type 发送间隔\t300");
+    program.command("click 确定");
+    program.command("answer 是(Y)");
+    ASSERT_TRUE(program.ended(20000)) << "the program did not end after the confirmed change";
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(lumo::SqliteSettingsStore(dir.path().toStdString()).load().fields.timer, "300");
+    expectPortReleased(sim);
+}
+
+TEST(WindowsPrograms, Lumoscan12PollsBlanksAndEndsOnExit)
+{
+    const WindowsRun run{"lumoscan12", "LUMO-QSPAR Ver1.2", {"1", "50", "3", "9600"}, 3};
+    ProgramDir dir;
+    WindowsProgram program(dir, run.program);
+    ASSERT_TRUE(dir.writeSettings(run.settings));
+    std::string scenario = "protocol block\n";
+    for (int n = 1; n <= run.instruments; ++n)
+        scenario += instrumentLine(n, n == 2 ? "silent every=2" : "");
+    Simulator sim(dir, scenario);
+    pollAndBlank(run, dir, sim, program);
+
+    program.command("click 退出");
+    program.command("answer 是(Y)");
+    ASSERT_TRUE(program.ended(20000)) << "the program did not end on 退出";
+    EXPECT_EQ(program.exitCode(), 0);
+    expectPortReleased(sim);
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// A whole station in this process with no instrument on its port: what
+// start-up tells the operator, the settings command on the real main window,
+// and publishing to a mosquitto broker on this machine. Runs on Linux and,
+// cross-built, under Wine (where the test command starts the broker and
+// names its port in LUMO_TEST_BROKER_PORT).
+
+#include "fakeshell.h"
+#include "lumoscan13config.h"
+#include "mainwindow.h"
+#include "mqttclient.h"
+#include "settingsfile.h"
+#include "sqlitesettingsstore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <map>
+#include <memory>
+
+#ifndef _WIN32
+#include "broker.h"
+#endif
+
+namespace {
+
+using lumo::StartupResult;
+
+template <class Condition>
+bool waitFor(Condition condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return condition();
+}
+
+// A program directory of its own: the station finds lumo.mdb beside the
+// program, and its single-copy lock is keyed on the program's path.
+struct Program {
+    explicit Program(int port, bool withSettings = true)
+    {
+        if (withSettings) {
+            lumo::mklumodb::Options options;
+            options.path = QDir(dir.path()).filePath("lumo.mdb").toStdString();
+            options.row.com = port;
+            EXPECT_TRUE(lumo::mklumodb::writeSettingsFile(options).ok());
+        }
+        station = std::make_unique<lumo::Station>(lumo::lumoscan13Config(), dir.filePath("lumoscan13.exe"), &dialogs);
+    }
+    lumo::MainWindow& form1() { return station->mainWindow(); }
+
+    QTemporaryDir dir;
+    lumo::testing::FakeDialogs dialogs;
+    std::unique_ptr<lumo::Station> station;
+};
+
+TEST(StationStartup, TheMessageLeadsWithWhatTheOperatorCanMend)
+{
+    Program noFile(1, false);
+    EXPECT_EQ(noFile.station->start(), StartupResult::Stopped);
+    ASSERT_EQ(noFile.dialogs.informed.size(), 1u);
+    EXPECT_NE(noFile.dialogs.informed[0].find("找不到设置文件"), std::string::npos) << noFile.dialogs.informed[0];
+
+    Program noPort(200);
+    EXPECT_EQ(noPort.station->start(), StartupResult::Stopped);
+    ASSERT_EQ(noPort.dialogs.informed.size(), 1u);
+    const std::string& message = noPort.dialogs.informed[0];
+    EXPECT_EQ(message.rfind("Com200 is not available.\r\n串口设备不存在：COM200", 0), 0u) << message;
+    EXPECT_FALSE(noPort.station->pollTimer().enabled());
+}
+
+// The operator's remedy for a port that is not there: another port,
+// confirmed; the program ends and the file holds the change.
+TEST(StationCommands, AConfirmedChangeIsStoredAndEndsTheProgram)
+{
+    Program p(200);
+    ASSERT_EQ(p.station->start(), StartupResult::Stopped);
+    QTest::mouseClick(p.form1().changeButton(), Qt::LeftButton);
+    p.form1().intervalEntry()->clear();
+    QTest::keyClicks(p.form1().intervalEntry(), "300");
+    p.form1().portList()->setCurrentText("com4");
+    p.dialogs.answers = {true};
+    QTest::mouseClick(p.form1().confirmButton(), Qt::LeftButton);
+    EXPECT_TRUE(p.station->ended());
+    const lumo::StoreOutcome stored = lumo::SqliteSettingsStore(p.dir.path().toStdString()).load();
+    EXPECT_EQ(stored.fields.timer, "300");
+    EXPECT_EQ(stored.fields.com, "4");
+}
+
+// Every payload of every topic under lumoscan/, as a plant's client sees it.
+class Subscriber {
+public:
+    explicit Subscriber(int port)
+    {
+        mosquitto_lib_init();
+        client_ = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+            static_cast<Subscriber*>(self)->latest[message->topic] =
+                std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+        });
+        connected_ = mosquitto_connect(client_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
+                     mosquitto_subscribe(client_, nullptr, "lumoscan/#", 1) == MOSQ_ERR_SUCCESS;
+    }
+    ~Subscriber() { mosquitto_destroy(client_); }
+    bool connected() const { return connected_; }
+    // Runs the station's event loop and this client until the topic holds
+    // the payload.
+    bool waitFor(const std::string& topic, const std::string& payloadPart)
+    {
+        return ::waitFor(
+            [&] {
+                mosquitto_loop(client_, 5, 1);
+                const auto found = latest.find(topic);
+                return found != latest.end() && found->second.find(payloadPart) != std::string::npos;
+            },
+            10000);
+    }
+
+    std::map<std::string, std::string> latest;
+
+private:
+    mosquitto* client_ = nullptr;
+    bool connected_ = false;
+};
+
+TEST(StationPublishing, ABrokerOnThisMachineGetsValuesAndTheStationsState)
+{
+#ifdef _WIN32
+    const int port = qEnvironmentVariableIntValue("LUMO_TEST_BROKER_PORT");
+    ASSERT_GT(port, 0) << "the test command names the broker's port in LUMO_TEST_BROKER_PORT";
+#else
+    lumo::testing::Broker broker;
+    ASSERT_TRUE(broker.start());
+    const int port = broker.port();
+#endif
+    Subscriber plant(port);
+    ASSERT_TRUE(plant.connected());
+    lumo::PublishSettings settings;
+    settings.host = "localhost";
+    settings.port = port;
+    settings.station = "station-test";
+    lumo::Publisher publisher(settings.station, [] { return std::int64_t{1765000000000}; });
+    std::vector<std::string> states;
+    auto client = std::make_unique<lumo::MqttClient>(settings, publisher,
+                                                     [&](const std::string& state) { states.push_back(state); });
+    client->start();
+    EXPECT_TRUE(plant.waitFor("lumoscan/station-test/status", "online"));
+
+    lumo::InstrumentReading reading;
+    reading.quantities[0] = lumo::Quantity::ofFloat(12.5f);
+    publisher.instrumentAnswered(7, reading, true);
+    EXPECT_TRUE(plant.waitFor("lumoscan/station-test/instrument/7", "\"flow\":12.5"));
+    EXPECT_TRUE(plant.waitFor("lumoscan/station-test/instrument/7/state", "online"));
+
+    client.reset();  // an orderly end says so
+    EXPECT_TRUE(plant.waitFor("lumoscan/station-test/status", "offline"));
+}
+
+}  // namespace
