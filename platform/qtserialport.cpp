@@ -67,18 +67,6 @@ std::string QtSerialPort::portName() const
     return "COM" + std::to_string(number_) + " (" + resolvePortPath(programDirectory_, number_).shown + ")";
 }
 
-Status QtSerialPort::setPortNumber(int number)
-{
-    if (number < 1 || number > 255)
-        return Status::failure("port number " + std::to_string(number) + " is not in 1..255");
-    if (opened_)
-        return Status::failure("cannot change the port number while " + openedName_ + " is open");
-    number_ = number;
-    return Status::success();
-}
-
-int QtSerialPort::portNumber() const { return number_; }
-
 Status QtSerialPort::open()
 {
     if (opened_ && !lost_)
@@ -104,11 +92,7 @@ Status QtSerialPort::openResolved()
         openFailure_ = "cannot open " + name + ": " + text(port_->errorString());
         return Status::failure(openFailure_, openFailureCause(port_->error(), path.device, name));
     }
-    openFailure_.clear();
-    opened_ = true;
-    lost_ = false;
-    lossReason_.clear();
-    openedName_ = name;
+    noteOpened(name);
     waker_.apply(receiveThreshold_);
     return Status::success();
 }
@@ -138,19 +122,10 @@ Status QtSerialPort::setNoHandshaking()
     return Status::success();
 }
 
-// Qt raises no event when the output drains, which is what a send
-// threshold of 0 asks for; only a nonsensical value is refused.
-Status QtSerialPort::setSendThreshold(int bytes)
-{
-    if (bytes < 0)
-        return Status::failure("send threshold " + std::to_string(bytes) + " is negative");
-    return Status::success();
-}
-
 Status QtSerialPort::setLineSettings(const LineSettings& settings)
 {
-    if (settings.baud <= 0 || settings.dataBits < 5 || settings.dataBits > 8)
-        return Status::failure("line settings \"" + settings.text() + "\" cannot be set");
+    if (Status checked = checkLineSettings(settings); !checked.ok())
+        return checked;
     if (port_->isOpen()) {
         port_->clearError();
         if (Status applied = applyLineSettings(settings); !applied.ok()) {
@@ -166,37 +141,19 @@ Status QtSerialPort::setLineSettings(const LineSettings& settings)
     return Status::success();
 }
 
-// QSerialPort always hands over bytes; nothing to switch.
-Status QtSerialPort::setBinaryInput() { return Status::success(); }
-
 Status QtSerialPort::setReceiveThreshold(int bytes)
 {
-    if (bytes < 0)
-        return Status::failure("receive threshold " + std::to_string(bytes) + " is negative");
+    if (Status checked = checkReceiveThreshold(bytes); !checked.ok())
+        return checked;
     receiveThreshold_ = bytes;
     if (opened_ && !lost_)
         waker_.apply(receiveThreshold_);
     return Status::success();
 }
 
-// While the far end is gone every operation but write fails without a
-// word; write is the one that tries to get the line back.
-Status QtSerialPort::ensureUsable(const char* operation)
-{
-    if (lost_)
-        return Status::failure("cannot " + std::string(operation) + ": " + openedName_ + " was lost (" +
-                               lossReason_ + ")");
-    // Say why it is not open: start-up reports the last failure it saw,
-    // and that must still name the device and the system's reason.
-    if (!opened_)
-        return Status::failure(portName() + " is not open" +
-                               (openFailure_.empty() ? std::string() : " (" + openFailure_ + ")"));
-    return Status::success();
-}
-
 Status QtSerialPort::clear(QSerialPort::Direction direction, const char* what)
 {
-    if (Status usable = ensureUsable((std::string("clear ") + what).c_str()); !usable.ok())
+    if (Status usable = ensureUsable(std::string("clear ") + what); !usable.ok())
         return usable;
     if (!port_->clear(direction))
         return Status::failure(std::string("cannot clear ") + what + " of " + openedName_ + ": " +
@@ -245,25 +202,14 @@ Result<Bytes> QtSerialPort::readWaiting()
     return Result<Bytes>::success(Bytes(waiting.begin(), waiting.end()));
 }
 
-void QtSerialPort::setReceiveHandler(ReceiveHandler handler) { receiveHandler_ = std::move(handler); }
-
 // readyRead may come once per piece or once for several pieces, so the
 // threshold is checked on what is waiting, not on the signals.
 void QtSerialPort::onReadyRead()
 {
-    if (lost_ || inReceiveHandler_ || receiveThreshold_ <= 0 || !receiveHandler_)
-        return;
-    if (port_->bytesAvailable() < receiveThreshold_)
+    if (!canRaise() || port_->bytesAvailable() < receiveThreshold_)
         return;
     waker_.answerComplete();
-    // The handler reads, clears and writes on this port; a readyRead that
-    // Qt delivers meanwhile must not raise a second event inside the first.
-    inReceiveHandler_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{inReceiveHandler_};
-    receiveHandler_(kReceiveEventData);
+    raiseReceiveEvent();
 }
 
 // The far end is gone: Qt would repeat the read error on every turn of the

@@ -14,7 +14,7 @@
 // the device is back.
 
 #include "serialline.h"
-#include "serialport.h"
+#include "serialportbase.h"
 
 #include <QSerialPort>
 
@@ -24,37 +24,29 @@
 
 namespace lumo {
 
-class QtSerialPort : public SerialPort {
+class QtSerialPort : public SerialPortBase {
 public:
     explicit QtSerialPort(std::filesystem::path programDirectory);
     ~QtSerialPort() override;
     QtSerialPort(const QtSerialPort&) = delete;
     QtSerialPort& operator=(const QtSerialPort&) = delete;
 
-    Status setPortNumber(int number) override;
-    int portNumber() const override;
     Status open() override;
     Status setNoHandshaking() override;
-    Status setSendThreshold(int bytes) override;
     Status setLineSettings(const LineSettings& settings) override;
-    Status setBinaryInput() override;
     Status setReceiveThreshold(int bytes) override;
     Status clearOutput() override;
     Status clearInput() override;
     Status write(std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readWaiting() override;
-    void setReceiveHandler(ReceiveHandler handler) override;
 
-    // True between the loss of the far end and a successful reopen.
-    bool isLost() const { return lost_; }
     // True while the port is not watching the line after a request.
     bool isWaitingOutAnAnswer() const { return waker_.quiet(); }
 
 private:
-    std::string portName() const;  // "COM3 (/opt/lumo/com3 -> /dev/pts/7)"
+    std::string portName() const override;  // "COM3 (/opt/lumo/com3 -> /dev/pts/7)"
     Status openResolved();
     Status applyLineSettings(const LineSettings& settings);
-    Status ensureUsable(const char* operation);
     Status clear(QSerialPort::Direction direction, const char* what);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
@@ -63,18 +55,8 @@ private:
     std::filesystem::path programDirectory_;
     std::unique_ptr<QSerialPort> port_;
     LineWaker waker_;
-    int number_ = 1;
     LineSettings lineSettings_;
-    int receiveThreshold_ = 0;
-    ReceiveHandler receiveHandler_;
-    bool inReceiveHandler_ = false;
-    // The program opened the port; stays true while the far end is lost.
-    bool opened_ = false;
-    std::string openedName_;
-    bool lost_ = false;
     bool closeQueued_ = false;
-    std::string lossReason_;
-    std::string openFailure_;  // why the last open failed, until one succeeds
 };
 
 }  // namespace lumo

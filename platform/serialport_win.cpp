@@ -125,18 +125,6 @@ Status Win32SerialPort::failure(const std::string& what, DWORD error)
     return Status::failure(what + " " + portName() + ": " + text);
 }
 
-Status Win32SerialPort::setPortNumber(int number)
-{
-    if (number < 1 || number > 255)
-        return Status::failure("port number " + std::to_string(number) + " is not in 1..255");
-    if (opened_)
-        return Status::failure("cannot change the port number while " + portName() + " is open");
-    number_ = number;
-    return Status::success();
-}
-
-int Win32SerialPort::portNumber() const { return number_; }
-
 Status Win32SerialPort::open()
 {
     if (opened_ && !lost_)
@@ -169,10 +157,7 @@ Status Win32SerialPort::openHandle()
         openFailure_ = "cannot set up " + portName() + ": " + systemMessage(error);
         return Status::failure(openFailure_);
     }
-    opened_ = true;
-    lost_ = false;
-    lossReason_.clear();
-    openFailure_.clear();
+    noteOpened(portName());
     if (Status applied = applyLineSettings(lineSettings_); !applied.ok())
         return applied;
     armRead();
@@ -206,19 +191,10 @@ Status Win32SerialPort::applyLineSettings(const LineSettings& settings)
 // Flow control is turned off with every line setting.
 Status Win32SerialPort::setNoHandshaking() { return ensureUsable("turn off flow control"); }
 
-// No event is raised when the output drains, which is what a send threshold
-// of 0 asks for; only a nonsensical value is refused.
-Status Win32SerialPort::setSendThreshold(int bytes)
-{
-    if (bytes < 0)
-        return Status::failure("send threshold " + std::to_string(bytes) + " is negative");
-    return Status::success();
-}
-
 Status Win32SerialPort::setLineSettings(const LineSettings& settings)
 {
-    if (settings.baud <= 0 || settings.dataBits < 5 || settings.dataBits > 8)
-        return Status::failure("line settings \"" + settings.text() + "\" cannot be set");
+    if (Status checked = checkLineSettings(settings); !checked.ok())
+        return checked;
     if (opened_ && !lost_) {
         if (Status applied = applyLineSettings(settings); !applied.ok())
             return applied;
@@ -227,13 +203,10 @@ Status Win32SerialPort::setLineSettings(const LineSettings& settings)
     return Status::success();
 }
 
-// Bytes are always handed over as they are.
-Status Win32SerialPort::setBinaryInput() { return Status::success(); }
-
 Status Win32SerialPort::setReceiveThreshold(int bytes)
 {
-    if (bytes < 0)
-        return Status::failure("receive threshold " + std::to_string(bytes) + " is negative");
+    if (Status checked = checkReceiveThreshold(bytes); !checked.ok())
+        return checked;
     receiveThreshold_ = bytes;
     if (opened_ && !lost_) {
         // The pending read asked for the old threshold's worth.
@@ -241,19 +214,6 @@ Status Win32SerialPort::setReceiveThreshold(int bytes)
             return taken;
         armRead();
     }
-    return Status::success();
-}
-
-// While the device is gone every operation but write fails without a word;
-// write is the one that tries to get the line back.
-Status Win32SerialPort::ensureUsable(const char* operation) const
-{
-    if (lost_)
-        return Status::failure("cannot " + std::string(operation) + ": " + portName() + " was lost (" + lossReason_ +
-                               ")");
-    if (!opened_)
-        return Status::failure(portName() + " is not open" +
-                               (openFailure_.empty() ? std::string() : " (" + openFailure_ + ")"));
     return Status::success();
 }
 
@@ -372,8 +332,6 @@ Result<Bytes> Win32SerialPort::readWaiting()
     return Result<Bytes>::success(std::move(bytes));
 }
 
-void Win32SerialPort::setReceiveHandler(ReceiveHandler handler) { receiveHandler_ = std::move(handler); }
-
 // Asks the driver for the bytes still missing to the receive threshold.
 // Completed at once or pending, the read's event is signalled when it ends
 // and onReadDone takes it up on the event loop.
@@ -426,19 +384,8 @@ void Win32SerialPort::onReadDone()
     }
     if (readPending_)
         return;  // not done yet
-    if (inReceiveHandler_ || receiveThreshold_ <= 0 || received_.size() < static_cast<std::size_t>(receiveThreshold_) ||
-        !receiveHandler_) {
-        armRead();
-        return;
-    }
-    // The handler reads, clears and writes on this port; a notification
-    // that arrives meanwhile must not raise a second event inside the first.
-    inReceiveHandler_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{inReceiveHandler_};
-    receiveHandler_(kReceiveEventData);
+    if (received_.size() >= static_cast<std::size_t>(receiveThreshold_))
+        raiseReceiveEvent();
     armRead();
 }
 

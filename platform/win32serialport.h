@@ -15,7 +15,7 @@
 // watched any more, and the next write tries one reopen with the same
 // settings, so polling resumes by itself when the device is back.
 
-#include "serialport.h"
+#include "serialportbase.h"
 
 #include <windows.h>
 
@@ -27,7 +27,7 @@ class QWinEventNotifier;
 
 namespace lumo {
 
-class Win32SerialPort : public SerialPort {
+class Win32SerialPort : public SerialPortBase {
 public:
     // Port N is COMN wherever the program is: the directory plays no part.
     explicit Win32SerialPort(const std::filesystem::path& programDirectory = {});
@@ -35,28 +35,19 @@ public:
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-    Status setPortNumber(int number) override;
-    int portNumber() const override;
     Status open() override;
     Status setNoHandshaking() override;
-    Status setSendThreshold(int bytes) override;
     Status setLineSettings(const LineSettings& settings) override;
-    Status setBinaryInput() override;
     Status setReceiveThreshold(int bytes) override;
     Status clearOutput() override;
     Status clearInput() override;
     Status write(std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readWaiting() override;
-    void setReceiveHandler(ReceiveHandler handler) override;
-
-    // True between the loss of the device and a successful reopen.
-    bool isLost() const { return lost_; }
 
 private:
-    std::string portName() const;  // "COM3"
+    std::string portName() const override;  // "COM3"
     Status openHandle();
     Status applyLineSettings(const LineSettings& settings);
-    Status ensureUsable(const char* operation) const;
     Status failure(const std::string& what, DWORD error);
     Status takeUpWrite();
     void armRead();
@@ -80,15 +71,7 @@ private:
     bool writePending_ = false;
     OVERLAPPED drainOverlapped_{};
 
-    int number_ = 1;
     LineSettings lineSettings_;
-    int receiveThreshold_ = 0;
-    ReceiveHandler receiveHandler_;
-    bool inReceiveHandler_ = false;
-    bool opened_ = false;  // stays true while the device is lost
-    bool lost_ = false;
-    std::string lossReason_;
-    std::string openFailure_;  // why the last open failed, until one succeeds
 };
 
 }  // namespace lumo

@@ -50,7 +50,8 @@ end_broker() { kill "$broker" 2>/dev/null || true; rm -rf "$broker_dir"; wine_se
 trap end_broker EXIT
 export LUMO_TEST_BROKER_PORT=$broker_port
 
-wine_ctest "$build" windows
+unit=$(wine_ctest "$build" windows) || exit 1
+echo "$unit"
 
 # The installed programs, end to end.
 mkdir -p out/windows
@@ -62,4 +63,4 @@ if ! LUMO_WINDOWS_STAGE=$top/$build/stage LUMO_WINE_COM1=$com1 LUMO_UIPROBE_PATH
   exit 1
 fi
 grep -a '^\[ windows  \]' "$e2e"
-echo "windows: $(grep -a -c '^\[       OK \]' "$e2e") programs end to end under Wine; pictures in out/windows"
+echo "windows: ${unit#windows: }; $(grep -a -c '^\[       OK \]' "$e2e") end-to-end runs of the programs; pictures in out/windows"

@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <map>
 #include <vector>
 
@@ -43,6 +45,11 @@ struct Shown {
     std::map<std::string, std::string> latest;
     std::map<std::string, std::vector<std::string>> history;
 
+    std::string text(const std::string& name) const
+    {
+        const auto found = latest.find(name);
+        return found == latest.end() ? std::string() : found->second;
+    }
     bool showsOwnValues(int instrument) const
     {
         const auto texts = textsOf(instrument);
@@ -132,6 +139,7 @@ public:
         return shown;
     }
     bool ended(int timeoutMs) { return process_.waitForFinished(timeoutMs); }
+    qint64 pid() const { return process_.processId(); }
     int exitCode() const { return process_.exitCode(); }
 
 private:
@@ -182,6 +190,15 @@ long expectOnlyOwnValues(const Shown& shown, int configured)
     return compared;
 }
 
+// Instruments 1..count with their known values; instrument 2 with a fault.
+std::string scenarioOf(const char* protocol, int count, const std::string& faultOf2)
+{
+    std::string scenario = std::string("protocol ") + protocol + "\n";
+    for (int n = 1; n <= count; ++n)
+        scenario += instrumentLine(n, n == 2 ? faultOf2 : "");
+    return scenario;
+}
+
 struct WindowsRun {
     const char* program;
     const char* title;
@@ -210,6 +227,30 @@ void pollAndBlank(const WindowsRun& run, ProgramDir& dir, Simulator& sim, Window
                 run.program, log.requested.size(), log.answers.size(), compared);
 }
 
+// CPU seconds a process has used so far.
+double cpuSeconds(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // Fields 14 and 15, user and system time, after the name in parentheses.
+    const QList<QByteArray> fields = stat.readAll().split(')').last().trimmed().split(' ');
+    return fields.size() > 12 ? double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK))
+                              : 0;
+}
+
+// The program and Wine's server, where a device error could keep either busy.
+double cpuSecondsOfProgramAndServer(qint64 programPid)
+{
+    double seconds = cpuSeconds(programPid);
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile comm("/proc/" + pid + "/comm");
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("wineserver"))
+            seconds += cpuSeconds(pid.toLongLong());
+    }
+    return seconds;
+}
+
 // Wine's server holds the device while a Windows program has it open.
 void expectPortReleased(const Simulator& sim)
 {
@@ -224,10 +265,7 @@ TEST(WindowsPrograms, Lumoscan13PollsBlanksAndStoresAConfirmedChange)
     ProgramDir dir;
     WindowsProgram program(dir, run.program);
     ASSERT_TRUE(dir.writeSettings(run.settings));
-    std::string scenario = "protocol modbus\n";
-    for (int n = 1; n <= run.instruments; ++n)
-        scenario += instrumentLine(n, n == 2 ? "silent every=2" : "");
-    Simulator sim(dir, scenario);
+    Simulator sim(dir, scenarioOf("modbus", run.instruments, "silent every=2"));
     pollAndBlank(run, dir, sim, program);
     program.shoot(run.title, "form1-wine.png");
     program.shoot("LUMO-QSPAR-MODBUS", "form2-wine.png");
@@ -248,10 +286,7 @@ TEST(WindowsPrograms, Lumoscan12PollsBlanksAndEndsOnExit)
     ProgramDir dir;
     WindowsProgram program(dir, run.program);
     ASSERT_TRUE(dir.writeSettings(run.settings));
-    std::string scenario = "protocol block\n";
-    for (int n = 1; n <= run.instruments; ++n)
-        scenario += instrumentLine(n, n == 2 ? "silent every=2" : "");
-    Simulator sim(dir, scenario);
+    Simulator sim(dir, scenarioOf("block", run.instruments, "silent every=2"));
     pollAndBlank(run, dir, sim, program);
 
     program.command("click 退出");
@@ -259,6 +294,46 @@ TEST(WindowsPrograms, Lumoscan12PollsBlanksAndEndsOnExit)
     ASSERT_TRUE(program.ended(20000)) << "the program did not end on 退出";
     EXPECT_EQ(program.exitCode(), 0);
     expectPortReleased(sim);
+}
+
+// The adapter vanishes while polling (the simulator ends, its pty closes, COM1
+// leads nowhere) and comes back: the program blanks every instrument, does
+// not spin, and polls again by itself.
+TEST(WindowsPrograms, Lumoscan13ResumesOnALineThatCameBack)
+{
+    const int count = 3;
+    ProgramDir dir;
+    WindowsProgram program(dir, "lumoscan13");
+    ASSERT_TRUE(dir.writeSettings({"1", "50", std::to_string(count), "9600"}));
+    const std::string scenario = scenarioOf("modbus", count, "");
+    const auto allShown = [&](bool values) {
+        const Shown shown = program.shown();
+        for (int n = 1; n <= count; ++n)
+            if (values ? !shown.showsOwnValues(n) : !shown.text(cellName(n, 0)).empty())
+                return false;
+        return true;
+    };
+    auto sim = std::make_unique<Simulator>(dir, scenario);
+    ASSERT_TRUE(sim->started());
+    linkCom1(*sim);
+    program.start();
+    ASSERT_TRUE(waitFor([&] { return allShown(true); }, 30000));
+
+    sim.reset();
+    QFile::remove(setting("LUMO_WINE_COM1"));
+    ASSERT_TRUE(QFile::link(dir.file("adapter-gone"), setting("LUMO_WINE_COM1")));
+    EXPECT_TRUE(waitFor([&] { return allShown(false); }, 10000));
+    const double before = cpuSecondsOfProgramAndServer(program.pid());
+    waitFor([] { return false; }, 2000);
+    const double cpu = cpuSecondsOfProgramAndServer(program.pid()) - before;
+    EXPECT_LT(cpu, 0.5) << "CPU seconds used over 2 s without a device";
+
+    sim = std::make_unique<Simulator>(dir, scenario);
+    ASSERT_TRUE(sim->started());
+    linkCom1(*sim);
+    EXPECT_TRUE(waitFor([&] { return allShown(true); }, 15000));
+    std::printf("[ windows  ] lumoscan13 under Wine: %.2f CPU s over 2 s with the device gone; %zu requests after it came back\n",
+                cpu, readLineLog(*sim).requested.size());
 }
 
 }  // namespace
