@@ -10,7 +10,7 @@
 # /var/cache/lumoscan), in a directory named by the versions of its sources
 # and of this recipe, so later clones, CI and the demo reuse it; a call with
 # the kit in place only looks up the versions. Built fresh it takes about
-# 45 min at -j2 (Qt is most of it) and needs about 5 GB while building.
+# 30 min at -j2 (Qt is most of it) and needs about 5 GB while building.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${LUMO_KIT_CACHE:-/var/cache/lumoscan}
@@ -76,7 +76,7 @@ if [ -f "$kit/KIT" ]; then
   exit 0
 fi
 
-say "building $kit (about 45 min at -j$jobs)"
+say "building $kit (about 30 min at -j$jobs)"
 work=$cache/work
 rm -rf "$work" "$kit.partial"
 mkdir -p "$work" "$kit.partial"
