@@ -59,7 +59,9 @@ void expectCommonCells(StationRun& run, int n)
 TEST(BlockEndToEnd, FullSweepShowsEveryInstrumentsOwnValues)
 {
     ProgramDir dir;
-    ASSERT_TRUE(dir.writeSettings({"1", "50", "3", "9600"}));
+    // Every answer must be taken before the next tick: at 50 ms a busy
+    // machine sometimes takes it later, at 200 ms (the default) it does not.
+    ASSERT_TRUE(dir.writeSettings({"1", "200", "3", "9600"}));
     Simulator sim(dir, scenario(false));
     ASSERT_TRUE(sim.started()) << sim.errors().toStdString();
     StationRun run(dir, Protocol::Block);
