@@ -21,8 +21,10 @@ packages=(
   qt6-translations-l10n
   # the Debian package: shlibdeps (dpkg-dev, file), its checks
   dpkg-dev file lintian desktop-file-utils
-  # the portable core for Windows: MinGW-w64 and Wine (scripts/windows-core.sh)
+  # Windows: MinGW-w64 and Wine (scripts/windows.sh; the kit adds its own)
   g++-mingw-w64-x86-64-posix wine64 googletest
+  # its setup file
+  nsis
   # locale data (localedef) for the decimal-comma test
   locales
   # Simplified Chinese glyphs; without a CJK font Qt draws empty boxes

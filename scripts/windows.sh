@@ -14,20 +14,8 @@ if [ -z "${LUMO_WINDOWS_DISPLAY:-}" ]; then
   LUMO_WINDOWS_DISPLAY=1 exec xvfb-run -a -s '-screen 0 1280x1024x24' bash "$0" "$@"
 fi
 
-bash scripts/setup.sh >/dev/null
-kit=$(bash scripts/windows-sdk.sh | tail -n 1)
-# The build machine's side: the settings file maker, the simulator and the
-# end-to-end harness.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target mklumodb lumosim windows_e2e_tests >/dev/null
-
+kit=$(bash scripts/windows-build.sh | tail -n 1)
 build=build-windows-kit
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DLUMO_WINDOWS_KIT="$kit" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DLUMO_HOST_MKLUMODB="$top/build/tools/mklumodb/mklumodb" >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
-rm -rf "$build/stage"
-cmake --install "$build" --prefix "$build/stage" >/dev/null
 
 # Wine's COM1 leads to a path of ours that each end-to-end test links to its
 # simulator's pseudo-terminal.
@@ -53,14 +41,31 @@ export LUMO_TEST_BROKER_PORT=$broker_port
 unit=$(wine_ctest "$build" windows) || exit 1
 echo "$unit"
 
+# e2e_run <name> <gtest filter> [VARIABLE=value...]: the end-to-end harness,
+# its output kept in $build/<name>.txt and shown when it fails.
+e2e_run() {
+  local name=$1 filter=$2 output=$build/$1.txt
+  shift 2
+  if ! env "$@" LUMO_WINE_COM1="$com1" LUMO_UIPROBE_PATH="$top/$build/uiprobe" \
+       timeout 300 build/tests/e2e/windows_e2e_tests --gtest_filter="$filter" > "$output" 2>&1; then
+    cat "$output" >&2
+    echo "windows: $name failed under Wine; the whole output is $output" >&2
+    exit 1
+  fi
+  grep -a '^\[ windows  \]' "$output" || true
+}
+
 # The installed programs, end to end.
 mkdir -p out/windows
-e2e=$build/e2e.txt
-if ! LUMO_WINDOWS_STAGE=$top/$build/stage LUMO_WINE_COM1=$com1 LUMO_UIPROBE_PATH=$top/$build/uiprobe \
-     LUMO_SHOTS=$top/out/windows timeout 300 build/tests/e2e/windows_e2e_tests > "$e2e" 2>&1; then
-  cat "$e2e" >&2
-  echo "windows: the programs failed end to end under Wine; the whole output is $e2e" >&2
-  exit 1
-fi
-grep -a '^\[ windows  \]' "$e2e"
-echo "windows: ${unit#windows: }; $(grep -a -c '^\[       OK \]' "$e2e") end-to-end runs of the programs; pictures in out/windows"
+e2e_run e2e 'WindowsPrograms.*' LUMO_WINDOWS_STAGE="$top/$build/stage" LUMO_SHOTS="$top/out/windows"
+runs=$(grep -a -c '^\[       OK \]' "$build/e2e.txt")
+
+# The setup file: installed silently, used, reinstalled, removed, in a Wine
+# prefix that has nothing else.
+setup=$(bash scripts/windows-package.sh | tail -n 1)
+wine_session_end
+rm -rf "$build/wine-setup"
+wine_session_start "$top/$build/wine-setup" "$com1"
+unset WINEPATH
+e2e_run setup 'WindowsSetup.*' LUMO_SETUP="$setup"
+echo "windows: ${unit#windows: }; $runs end-to-end runs of the programs; $(basename "$setup") ($(( $(stat -c %s "$setup") / 1024 )) KiB) installed, used and removed; pictures in out/windows"

@@ -16,6 +16,7 @@
 #include "sqlitesettingsstore.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 
@@ -75,14 +76,20 @@ struct Shown {
 };
 
 // A Windows program copied from the stage into a directory of its own,
-// started under Wine with the probe.
+// started under Wine with the probe; or an installed one, where it is.
 class WindowsProgram {
 public:
-    WindowsProgram(ProgramDir& dir, const QString& name) : dir_(dir), name_(name)
+    WindowsProgram(ProgramDir& dir, const QString& name)
+        : exe_(dir.file(name + ".exe")), probe_(dir.file("probe"))
     {
         const QString stage = setting("LUMO_WINDOWS_STAGE") + '/' + name;
         EXPECT_EQ(QProcess::execute("cp", {"-a", stage + "/.", dir.path()}), 0) << "cannot copy " << stage.toStdString();
-        QDir(dir.path()).mkdir("probe");
+        QDir().mkpath(probe_);
+    }
+    WindowsProgram(const QString& installedExe, const QString& probeDirectory)
+        : exe_(installedExe), probe_(probeDirectory)
+    {
+        QDir().mkpath(probe_);
     }
     ~WindowsProgram()
     {
@@ -96,19 +103,19 @@ public:
     {
         // Wine passes a Unix variable WINEQT_X on as QT_X (and QT_X not at all).
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("WINEQT_QPA_GENERIC_PLUGINS", "lumouiprobe:Z:" + dir_.file("probe"));
+        env.insert("WINEQT_QPA_GENERIC_PLUGINS", "lumouiprobe:Z:" + probe_);
         env.insert("WINEQT_PLUGIN_PATH", "Z:" + setting("LUMO_UIPROBE_PATH"));
         // The probe's Qt Test DLL lies beside it; all the rest the program
         // loads from its own directory.
         env.insert("WINEPATH", "Z:" + setting("LUMO_UIPROBE_PATH") + "/generic");
         process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::ForwardedChannels);
-        process_.start("/usr/lib/wine/wine64", {dir_.file(name_ + ".exe")});
+        process_.start("/usr/lib/wine/wine64", {exe_});
         ASSERT_TRUE(process_.waitForStarted(5000));
     }
     void command(const QString& line)
     {
-        QFile file(dir_.file("probe/commands"));
+        QFile file(probe_ + "/commands");
         ASSERT_TRUE(file.open(QIODevice::Append));
         file.write((line + '\n').toUtf8());
     }
@@ -125,7 +132,7 @@ public:
     Shown shown() const
     {
         Shown shown;
-        QFile file(dir_.file("probe/texts.log"));
+        QFile file(probe_ + "/texts.log");
         if (!file.open(QIODevice::ReadOnly))
             return shown;
         for (const QByteArray& line : file.readAll().split('\n')) {
@@ -143,8 +150,8 @@ public:
     int exitCode() const { return process_.exitCode(); }
 
 private:
-    ProgramDir& dir_;
-    QString name_;
+    QString exe_;
+    QString probe_;
     QProcess process_;
 };
 
@@ -334,6 +341,123 @@ TEST(WindowsPrograms, Lumoscan13ResumesOnALineThatCameBack)
     EXPECT_TRUE(waitFor([&] { return allShown(true); }, 15000));
     std::printf("[ windows  ] lumoscan13 under Wine: %.2f CPU s over 2 s with the device gone; %zu requests after it came back\n",
                 cpu, readLineLog(*sim).requested.size());
+}
+
+// ---- the setup file, in a Wine prefix that has nothing else (LUMO_SETUP)
+
+QString installed(const QString& path = {})
+{
+    return qEnvironmentVariable("WINEPREFIX") + "/drive_c/Program Files/lumoscan" + (path.isEmpty() ? "" : "/" + path);
+}
+
+// Runs a Windows program to its end; the output of reg.exe and the like.
+QString runWine(const QStringList& arguments, int* exitCode = nullptr)
+{
+    QProcess wine;
+    wine.start("/usr/lib/wine/wine64", arguments);
+    wine.waitForFinished(120000);
+    if (exitCode)
+        *exitCode = wine.exitCode();
+    return QString::fromLocal8Bit(wine.readAllStandardOutput());
+}
+
+// What is left of the installation, by relative path.
+QStringList leftInstalled()
+{
+    QStringList left;
+    QDirIterator it(installed(), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << QDir(installed()).relativeFilePath(it.next());
+    left.sort();
+    return left;
+}
+
+// NSIS' uninstaller copies itself away and returns at once: it is done when
+// what it leaves is all that is left.
+void uninstall(const QStringList& options, const QStringList& leaves)
+{
+    runWine(QStringList{"C:\\Program Files\\lumoscan\\uninstall.exe", "/S"} + options);
+    EXPECT_TRUE(waitFor([&] { return leftInstalled() == leaves; }, 60000))
+        << "left: " << leftInstalled().join(' ').toStdString();
+}
+
+std::string storedInterval(const QString& directory)
+{
+    return lumo::SqliteSettingsStore(directory.toStdString()).load().fields.timer.value_or("(none)");
+}
+
+const QStringList kProgramFiles = {"%1.exe", "lumo.mdb", "qt.conf", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
+                                   "Qt6Network.dll", "libmosquitto.dll", "libstdc++-6.dll", "libgcc_s_seh-1.dll",
+                                   "libwinpthread-1.dll", "plugins/platforms/qwindows.dll",
+                                   "plugins/styles/qwindowsvistastyle.dll", "translations/qtbase_zh_CN.qm"};
+
+TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
+{
+    const QString setup = setting("LUMO_SETUP");
+    int code = -1;
+    runWine({setup, "/S"}, &code);
+    ASSERT_EQ(code, 0);
+    for (const QString program : {"lumoscan12", "lumoscan13"})
+        for (const QString& file : kProgramFiles) {
+            const QString path = program + '/' + (file == "%1.exe" ? program + ".exe" : file);
+            EXPECT_TRUE(QFile::exists(installed(path))) << path.toStdString();
+        }
+    for (const char* file : {"tools/mklumodb.exe", "README.txt", "uninstall.exe"})
+        EXPECT_TRUE(QFile::exists(installed(file))) << file;
+    const QString startMenu =
+        qEnvironmentVariable("WINEPREFIX") + "/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/lumoscan";
+    EXPECT_EQ(QDir(startMenu).entryList(QDir::Files),
+              QStringList({"LUMO-QSPAR Ver1.2 电磁流量计监测.lnk", "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测.lnk"}));
+    const QString entry = runWine({"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumoscan"});
+    for (const char* value : {"DisplayVersion    REG_SZ    1.3.0", "Publisher    REG_SZ    lumoscan", "EstimatedSize",
+                              "UninstallString    REG_SZ    \"C:\\Program Files\\lumoscan\\uninstall.exe\""})
+        EXPECT_TRUE(entry.contains(value)) << value << " not in:\n" << entry.toStdString();
+
+    // Each installed program starts on what it installed (nothing on the
+    // path): its main window or its start-up message shows.
+    for (const auto& [program, title] : {std::pair{"lumoscan12", "LUMO-QSPAR Ver1.2"},
+                                         std::pair{"lumoscan13", "LUMO-QSPAR-MODBUS Ver1.3"}}) {
+        QProcess plain;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("WINEPATH");
+        plain.setProcessEnvironment(env);
+        plain.start("/usr/lib/wine/wine64", {installed(QString(program) + '/' + program + ".exe")});
+        const QString shown = QString("timeout 30 xdotool search --sync --onlyvisible --name '^(%1|%2)$'").arg(title, program);
+        EXPECT_EQ(QProcess::execute("bash", {"-c", shown + " >/dev/null"}), 0) << program << " showed no window";
+        plain.kill();
+        plain.waitForFinished(5000);
+    }
+
+    // The installed lumoscan13 polls through COM1 and an operator's change is
+    // stored beside it.
+    ProgramDir dir;
+    Simulator sim(dir, scenarioOf("modbus", 4, ""));
+    ASSERT_TRUE(sim.started());
+    linkCom1(sim);
+    {
+        WindowsProgram program(installed("lumoscan13/lumoscan13.exe"), dir.file("probe"));
+        program.start();
+        EXPECT_TRUE(waitFor([&] { return program.shown().showsOwnValues(1) && program.shown().showsOwnValues(4); }, 30000));
+        program.command("click 修改");
+        program.command("type 发送间隔\t300");
+        program.command("click 确定");
+        program.command("answer 是(Y)");
+        ASSERT_TRUE(program.ended(20000));
+    }
+    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300");
+
+    runWine({setup, "/S"}, &code);
+    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300") << "a reinstall replaced the settings";
+
+    uninstall({}, {"lumoscan12", "lumoscan12/lumo.mdb", "lumoscan13", "lumoscan13/lumo.mdb"});
+    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300");
+    EXPECT_FALSE(QDir(startMenu).exists());
+    EXPECT_FALSE(runWine({"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumoscan"})
+                     .contains("DisplayName"));
+
+    runWine({setup, "/S"}, &code);
+    uninstall({"/REMOVESETTINGS"}, {});
+    EXPECT_TRUE(waitFor([] { return !QDir(installed()).exists(); }, 10000)) << "the empty directory is left";
 }
 
 }  // namespace
