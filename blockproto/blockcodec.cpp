@@ -62,9 +62,21 @@ std::uint8_t payloadCheck(const Answer& answer)
 
 bool acceptAnswer(const Answer& answer, std::uint8_t currentAddressByte, std::uint8_t sentBlockIndex)
 {
-    if (answer[9] != kAnswerEnd || answer[0] != currentAddressByte || answer[1] != sentBlockIndex)
-        return false;
-    return payloadCheck(answer) == answer[8];
+    return !rejectionOf(answer, currentAddressByte, sentBlockIndex);
+}
+
+std::optional<Rejection> rejectionOf(const Answer& answer, std::uint8_t currentAddressByte,
+                                     std::uint8_t sentBlockIndex)
+{
+    if (answer[9] != kAnswerEnd)
+        return Rejection::Length;
+    if (payloadCheck(answer) != answer[8])
+        return Rejection::Check;
+    if (answer[0] != currentAddressByte)
+        return Rejection::Foreign;
+    if (answer[1] != sentBlockIndex)
+        return Rejection::Echo;
+    return std::nullopt;
 }
 
 int bcdByteValue(std::uint8_t byte)

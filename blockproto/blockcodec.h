@@ -5,6 +5,7 @@
 
 #include "alarmtext.h"
 #include "gridmodel.h"
+#include "linestats.h"
 #include "reading.h"
 
 #include <array>
@@ -36,6 +37,11 @@ std::uint8_t payloadCheck(const Answer& answer);
 // End byte 0xAA, the echoes of the request's address and block, and the
 // check byte.
 bool acceptAnswer(const Answer& answer, std::uint8_t currentAddressByte, std::uint8_t sentBlockIndex);
+// Why acceptAnswer turns an answer away, nothing when it takes it: an end
+// byte out of place says the ten bytes are not one answer; then the check
+// byte, then the address, then the block echo.
+std::optional<Rejection> rejectionOf(const Answer& answer, std::uint8_t currentAddressByte,
+                                     std::uint8_t sentBlockIndex);
 
 // Tens in the high nibble, units in the low one. The digits are not checked:
 // nibbles 10..15 count with that value (0x1A -> 20, 0xFF -> 165).

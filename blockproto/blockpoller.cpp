@@ -10,8 +10,8 @@ using block::kBlockCount;
 // receive handler is skipped and the routine goes on: their outcomes are
 // deliberately not looked at.
 
-BlockPoller::BlockPoller(SerialPort& port, GridModel& grid, const ValueFields& fields)
-    : port_(port), grid_(grid), cursor_(grid, fields)
+BlockPoller::BlockPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, const Clock& clock)
+    : port_(port), grid_(grid), cursor_(grid, fields, clock)
 {
 }
 
@@ -37,8 +37,7 @@ void BlockPoller::tick()
     const block::Request request = block::requestFrame(cursor_.currentAddressByte(), blockIndex_);
     sentBlockIndex_ = blockIndex_;
     ++blockIndex_;
-    port_.write(request);
-    cursor_.requestSent();
+    cursor_.requestSent(port_.write(request).ok());
 }
 
 void BlockPoller::onReceiveEvent(int eventCode)
@@ -48,18 +47,31 @@ void BlockPoller::onReceiveEvent(int eventCode)
 
     // The answer must begin with the first byte read; bytes beyond the ten of
     // an answer are dropped.
+    std::size_t received = 0;
     std::size_t bytesRead = 0;
     if (Result<Bytes> read = port_.readWaiting(); read.ok()) {
         const Bytes& bytes = read.value();
+        received = bytes.size();
         bytesRead = std::min(bytes.size(), receiveBuffer_.size());
         std::copy_n(bytes.begin(), bytesRead, receiveBuffer_.begin());
     }
+    LineStats& stats = cursor_.lineStats();
+    stats.received(received);
     // Positions not overwritten still hold an earlier answer; a short read
     // must not let those old bytes pass for a new answer.
-    if (bytesRead < receiveBuffer_.size())
+    if (bytesRead < receiveBuffer_.size()) {
+        if (received > 0)
+            cursor_.answerRejected(Rejection::Length);
+        stats.thrownAway(received);
         return;
-    if (block::acceptAnswer(receiveBuffer_, cursor_.currentAddressByte(), sentBlockIndex_))
-        dataDowith();
+    }
+    if (const auto why = block::rejectionOf(receiveBuffer_, cursor_.currentAddressByte(), sentBlockIndex_)) {
+        cursor_.answerRejected(*why);
+        stats.thrownAway(received);
+        return;
+    }
+    stats.thrownAway(received - bytesRead);
+    dataDowith();
 }
 
 void BlockPoller::dataDowith()

@@ -29,11 +29,12 @@ inline constexpr int kAddressCount = 256;
 
 class BlockPoller : public PollCycle {
 public:
-    BlockPoller(SerialPort& port, GridModel& grid, const ValueFields& fields);
+    BlockPoller(SerialPort& port, GridModel& grid, const ValueFields& fields, const Clock& clock = steadyClock());
 
     int receiveThreshold() const override { return block::kAnswerLength; }
     void setCurrentAddress(std::int16_t address) override { cursor_.setCurrentAddress(address); }
     void setInstrumentListener(InstrumentListener* listener) override { cursor_.setListener(listener); }
+    const LineStats& lineStats() const override { return cursor_.lineStats(); }
 
     void tick() override;
     void onReceiveEvent(int eventCode) override;

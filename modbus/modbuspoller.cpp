@@ -18,7 +18,7 @@ constexpr int kFastLineBaud = 19200;
 ModbusPoller::ModbusPoller(SerialPort& port, GridModel& grid, const ValueFields& fields,
                            const StationSettings& settings, OneShotTimer& chainTimer, const Clock& clock)
     : port_(port), grid_(grid), fields_(fields), settings_(settings), chainTimer_(chainTimer), clock_(clock),
-      cursor_(grid, fields)
+      cursor_(grid, fields, clock)
 {
 }
 
@@ -70,19 +70,25 @@ void ModbusPoller::onReceiveEvent(int eventCode)
 void ModbusPoller::sendDowith()
 {
     cursor_.advance();
-    port_.write(readRequest(cursor_.currentAddressByte()));
+    const bool written = port_.write(readRequest(cursor_.currentAddressByte())).ok();
     // Also when the write failed: the next tick then blanks the instrument
     // and the addresses keep cycling.
-    cursor_.requestSent();
+    cursor_.requestSent(written);
 }
 
 void ModbusPoller::dataDowith(const Bytes& read)
 {
     // ReceivedHex lives only for this call: the text of one event's bytes.
     answerHex_ = hexText(read);
+    LineStats& stats = cursor_.lineStats();
+    stats.received(read.size());
     const auto answer = acceptAnswerHex(answerHex_);
-    if (!answer)
+    if (!answer) {
+        if (!read.empty())
+            cursor_.answerRejected(read.size() != kAnswerLength ? Rejection::Length : Rejection::Check);
+        stats.thrownAway(read.size());
         return;
+    }
     grid_.showActivity();
     values_ = decodeRegisters(*answer);
     const std::uint8_t answering = (*answer)[0];
@@ -92,6 +98,8 @@ void ModbusPoller::dataDowith(const Bytes& read)
         cursor_.answerAccepted();
         if (fields_.instrumentCount() > kChainAboveCount)
             scheduleChainedRequest();
+    } else {
+        cursor_.answerRejected(Rejection::Foreign);
     }
     cursor_.showInstrument(answering, readingOf(values_), true);
 }

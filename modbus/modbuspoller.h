@@ -51,6 +51,7 @@ public:
     int receiveThreshold() const override { return static_cast<int>(kAnswerLength); }
     void setCurrentAddress(std::int16_t address) override { cursor_.setCurrentAddress(address); }
     void setInstrumentListener(InstrumentListener* listener) override { cursor_.setListener(listener); }
+    const LineStats& lineStats() const override { return cursor_.lineStats(); }
 
     void tick() override;
     void onReceiveEvent(int eventCode) override;

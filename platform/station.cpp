@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace lumo {
 
@@ -50,7 +51,8 @@ struct Station::Parts {
           port(programDir.toStdString()),
           timer([this] { poll->tick(); }),
           poll(config.makePollCycle(port, grid, fields, settings, chainTimer)),
-          commands(main, this->dialogs, store, fields, timer, end)
+          commands(main, this->dialogs, store, fields, timer, end),
+          statsPeriod(config.statsPeriod)
     {
         grid.addObserver(&view);
         port.setReceiveHandler([this](int code) { poll->onReceiveEvent(code); });
@@ -83,6 +85,8 @@ struct Station::Parts {
     // Publishing to the plant network, when the settings file asks for it.
     std::unique_ptr<Publisher> publisher;
     std::unique_ptr<MqttClient> mqtt;
+    std::chrono::milliseconds statsPeriod;
+    QTimer statsTimer;
 };
 
 Station::Station(const StationConfig& config, const QString& programPath, Dialogs* dialogs)
@@ -146,6 +150,9 @@ void Station::startPublishing()
     p.mqtt = std::make_unique<MqttClient>(*settings.value(), *p.publisher,
                                           [&main](const std::string& state) { main.showPublishState(state); });
     p.mqtt->start();
+    QObject::connect(&p.statsTimer, &QTimer::timeout,
+                     [&p] { p.publisher->publishStats(p.poll->lineStats(), std::chrono::steady_clock::now()); });
+    p.statsTimer.start(p.statsPeriod);
 }
 
 // The system closing the program: like "退出" answered Yes, without the

@@ -15,6 +15,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -32,6 +33,9 @@ struct StationConfig {
     std::function<std::unique_ptr<PollCycle>(SerialPort&, GridModel&, const ValueFields&, const StationSettings&,
                                              OneShotTimer&)>
         makePollCycle;
+    // How often the line statistics go to the plant network, when they
+    // changed.
+    std::chrono::milliseconds statsPeriod{10000};
 };
 
 class Station : public ProgramEnd {

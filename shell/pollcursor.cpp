@@ -7,9 +7,24 @@ namespace lumo {
 bool PollCursor::timeOutUnanswered()
 {
     copyAddressToByte();
-    if (answerPending_)
+    if (answerPending_) {
+        stats_.unanswered(currentAddressByte_);
         statusDowith();
+    }
     return answerPending_;
+}
+
+void PollCursor::requestSent(bool written)
+{
+    answerPending_ = true;
+    if (written)
+        stats_.requestWritten(currentAddressByte_, clock_.now());
+}
+
+void PollCursor::answerAccepted()
+{
+    answerPending_ = false;
+    stats_.answerAccepted(currentAddressByte_, clock_.now());
 }
 
 void PollCursor::advance()

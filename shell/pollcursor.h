@@ -5,9 +5,12 @@
 // request is still unanswered (AnswerPending), the blanking of a silent
 // instrument (Status_Dowith) and the rewriting of an answering instrument's
 // eight cells. Each protocol keeps its requests, its reception and its codec.
+// Beside it the line's statistics, which change nothing of the above.
 
 #include "gridmodel.h"
+#include "linestats.h"
 #include "reading.h"
+#include "timers.h"
 #include "valuefields.h"
 
 #include <cstdint>
@@ -16,7 +19,10 @@ namespace lumo {
 
 class PollCursor {
 public:
-    PollCursor(GridModel& grid, const ValueFields& fields) : grid_(grid), fields_(fields) {}
+    PollCursor(GridModel& grid, const ValueFields& fields, const Clock& clock = steadyClock())
+        : grid_(grid), fields_(fields), clock_(clock)
+    {
+    }
 
     std::int16_t currentAddress() const { return currentAddress_; }
     std::uint8_t currentAddressByte() const { return currentAddressByte_; }
@@ -34,8 +40,12 @@ public:
     void advance();
     // A request was written, or failed to be: either way the next tick
     // blanks its instrument unless an answer is accepted first.
-    void requestSent() { answerPending_ = true; }
-    void answerAccepted() { answerPending_ = false; }
+    void requestSent(bool written);
+    void answerAccepted();
+    // A received answer was turned away while CurrentAddressByte was polled.
+    void answerRejected(Rejection why) { stats_.rejected(currentAddressByte_, why); }
+    LineStats& lineStats() { return stats_; }
+    const LineStats& lineStats() const { return stats_; }
 
     // The eight cells of the answering instrument, slots 0..7, each once;
     // addresses 0 and 40..255 have no line and write nothing. wholeSet: the
@@ -53,6 +63,8 @@ private:
 
     GridModel& grid_;
     const ValueFields& fields_;
+    const Clock& clock_;
+    LineStats stats_;
     InstrumentListener* listener_ = nullptr;
     std::int16_t currentAddress_ = 1;
     std::uint8_t currentAddressByte_ = 0;

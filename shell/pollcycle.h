@@ -3,6 +3,7 @@
 // protocol and the Modbus master each implement it over a SerialPort and a
 // PollCursor.
 
+#include "linestats.h"
 #include "reading.h"
 
 #include <cstdint>
@@ -21,6 +22,8 @@ public:
 
     // Who else hears of answering and silent instruments (publishing).
     virtual void setInstrumentListener(InstrumentListener* listener) = 0;
+    // What the poll has seen on the line, for the technician.
+    virtual const LineStats& lineStats() const = 0;
 
     // Tick of the poll timer Timer1.
     virtual void tick() = 0;

@@ -1,6 +1,7 @@
 #include "publisher.h"
 
 #include "numbertext.h"
+#include "statsjson.h"
 
 #include <charconv>
 #include <cmath>
@@ -160,9 +161,29 @@ void Publisher::pollLeaves(int address)
         publishValues(address);
 }
 
+void Publisher::publishStats(const LineStats& stats, std::chrono::steady_clock::time_point now)
+{
+    const std::int64_t utcMs = utcNowMs_();
+    for (int n = 1; n <= LineStats::kInstruments; ++n) {
+        const InstrumentStats& instrument = stats.instrument(n);
+        Published& published = stats_[static_cast<std::size_t>(n)];
+        if (instrument.changes == published.changes)
+            continue;
+        published = {instrument.changes, instrumentStatsPayload(n, instrument, utcMs, now)};
+        queue({statsTopic(n), published.payload, 0, true});
+    }
+    if (stats.lineChanges() != stats_[0].changes) {
+        stats_[0] = {stats.lineChanges(), linePayload(stats, utcMs)};
+        queue({lineTopic(), stats_[0].payload, 0, true});
+    }
+}
+
 void Publisher::connected()
 {
     queue({statusTopic(), "online", 1, true});
+    for (std::size_t i = 0; i < stats_.size(); ++i)
+        if (!stats_[i].payload.empty())
+            queue({i == 0 ? lineTopic() : statsTopic(static_cast<int>(i)), stats_[i].payload, 0, true});
     for (auto& [instrument, known] : instruments_) {
         publishValues(instrument);
         if (!known.payload.empty())

@@ -6,14 +6,19 @@
 //   lumoscan/<station>/status                 "online" / "offline" (will), retained, QoS 1
 //   lumoscan/<station>/instrument/<N>         JSON of the eight quantities, retained
 //   lumoscan/<station>/instrument/<N>/state   "online" / "offline", retained, QoS 1
+//   lumoscan/<station>/instrument/<N>/stats   JSON of the line statistics, retained (statsjson.h)
+//   lumoscan/<station>/line                   JSON of the line's bytes, retained
 //
 // An instrument's values are published when they change: at once when an
 // answer carried all of them (Modbus), else when the poll leaves the
 // instrument (the block protocol answers one quantity per request), so a
 // sweep gives at most one message per instrument.
 
+#include "linestats.h"
 #include "reading.h"
 
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -55,9 +60,17 @@ public:
     std::string instrumentTopic(int instrument) const;
     std::string stateTopic(int instrument) const;
 
+    std::string statsTopic(int instrument) const { return instrumentTopic(instrument) + "/stats"; }
+    std::string lineTopic() const { return "lumoscan/" + station_ + "/line"; }
+
     void instrumentAnswered(int instrument, const InstrumentReading& reading, bool wholeSet) override;
     void instrumentSilent(int instrument) override;
     void pollLeaves(int address) override;
+
+    // The statistics of every instrument polled, and of the line, that
+    // changed since they were last published. The caller calls it at most
+    // once every 10 s.
+    void publishStats(const LineStats& stats, std::chrono::steady_clock::time_point now);
 
     // The client got through to the broker: "online", and the whole
     // current picture again, since a broker that restarted may have lost it.
@@ -85,6 +98,13 @@ private:
     std::string station_;
     std::function<std::int64_t()> utcNowMs_;
     std::map<int, Instrument> instruments_;
+    // Statistics last published: the change count each stood at, and the
+    // payload, sent again after a reconnection. Index 0 is the line.
+    struct Published {
+        std::uint64_t changes = 0;
+        std::string payload;
+    };
+    std::array<Published, LineStats::kInstruments + 1> stats_{};
     // Waiting messages by topic, in the order they were first queued.
     std::map<std::string, MqttMessage> waiting_;
     std::deque<std::string> order_;

@@ -47,23 +47,29 @@ TEST(BlockCodec, AcceptanceNeedsEveryCheck)
     overEchoes[8] = good[8] ^ 3 ^ 5;
     Answer echoesCancel = makeAnswer(5, 5, {0x12, 0x34, 0x56, 0x02, 0x00, 0x00});
 
+    // And why an answer is turned away, as the line statistics count it.
+    using lumo::Rejection;
+    const std::optional<Rejection> taken;
     const struct {
         const char* name;
         Answer answer;
         std::uint8_t address, block;
         bool accepted;
+        std::optional<Rejection> why;
     } cases[] = {
-        {"good", good, 3, 5, true},
-        {"end byte", with(9, 0xAB), 3, 5, false},
-        {"address echo", good, 2, 5, false},
-        {"block echo", good, 3, 4, false},
-        {"check byte", with(8, good[8] ^ 0x01), 3, 5, false},
-        {"payload changed", with(4, 0x57), 3, 5, false},
-        {"check over bytes 0..7", overEchoes, 3, 5, false},
-        {"echoes XOR to zero", echoesCancel, 5, 5, true},
+        {"good", good, 3, 5, true, taken},
+        {"end byte", with(9, 0xAB), 3, 5, false, Rejection::Length},
+        {"address echo", good, 2, 5, false, Rejection::Foreign},
+        {"block echo", good, 3, 4, false, Rejection::Echo},
+        {"check byte", with(8, good[8] ^ 0x01), 3, 5, false, Rejection::Check},
+        {"payload changed", with(4, 0x57), 3, 5, false, Rejection::Check},
+        {"check over bytes 0..7", overEchoes, 3, 5, false, Rejection::Check},
+        {"echoes XOR to zero", echoesCancel, 5, 5, true, taken},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(acceptAnswer(c.answer, c.address, c.block), c.accepted) << c.name;
+        EXPECT_EQ(rejectionOf(c.answer, c.address, c.block), c.why) << c.name;
+    }
 }
 
 // One block's quantity as its cell shows it.

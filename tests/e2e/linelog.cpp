@@ -26,6 +26,7 @@ LineLog readLineLog(const Simulator& sim)
             tx.fault = event.value("fault").toString().toStdString();
             tx.hasValue = event.contains("value");
             tx.value = event.value("value").toDouble();
+            tx.bytes = static_cast<std::size_t>(event.value("hex").toString().size() / 2);
             log.answers.push_back(tx);
         } else if (ev == "storm") {
             ++log.storms;

@@ -21,6 +21,7 @@ struct TxEvent {
     std::string fault;
     bool hasValue = false;
     double value = 0;
+    std::size_t bytes = 0;  // every byte sent, noise and duplicates included
 };
 
 struct LineLog {

@@ -9,6 +9,8 @@
 
 #include <QFile>
 
+#include <functional>
+
 #include <memory>
 
 namespace lumo::testing {
@@ -19,13 +21,18 @@ StationConfig stationConfig(Protocol protocol);
 
 class StationRun {
 public:
-    StationRun(ProgramDir& dir, Protocol protocol)
+    // adjust: changes to the program's configuration (a shorter period of
+    // the line statistics, say).
+    StationRun(ProgramDir& dir, Protocol protocol, const std::function<void(StationConfig&)>& adjust = {})
     {
         // The guard is keyed on the program's path: give each run its own.
         const QString program = dir.file(protocol == Protocol::Block ? "lumoscan12" : "lumoscan13");
         QFile f(program);
         f.open(QIODevice::WriteOnly);
-        station = std::make_unique<Station>(stationConfig(protocol), program, &dialogs);
+        StationConfig config = stationConfig(protocol);
+        if (adjust)
+            adjust(config);
+        station = std::make_unique<Station>(config, program, &dialogs);
     }
 
     GridModel& grid() { return station->grid(); }

@@ -349,3 +349,47 @@ TEST_F(PollerTest, DecodedValuesLastUntilTheNextAcceptedAnswer)
 
 }  // namespace
 }  // namespace lumo::modbus::testing
+
+namespace lumo::modbus::testing {
+
+// The line statistics count what came back for each request, and why what
+// was turned away was.
+TEST_F(PollerTest, StatisticsCountWhatEachRequestBroughtBack)
+{
+    using namespace std::chrono_literals;
+    setCount("3");  // no chained requests: one per tick
+    poller.setCurrentAddress(3);
+    poller.tick();  // asks 1
+    clock.advance(70ms);
+    port.arrive(answerOf(1));
+    poller.tick();  // asks 2
+    Bytes badCrc = answerOf(2);
+    badCrc.back() ^= 0xFF;
+    port.arrive(badCrc);
+    poller.tick();  // 2 unanswered; asks 3
+    port.arrive(answerOf(1));  // an answer under another address
+    Bytes tooLong = answerOf(3);
+    tooLong.insert(tooLong.end(), {0x00, 0x00, 0x00});
+    port.arrive(tooLong);
+    poller.tick();  // 3 unanswered; asks 1
+
+    const LineStats& stats = poller.lineStats();
+    const struct {
+        int instrument;
+        std::uint64_t requests, answers, unanswered, length, check, foreign;
+    } expected[] = {{1, 2, 1, 0, 0, 0, 0}, {2, 1, 0, 1, 0, 1, 0}, {3, 1, 0, 1, 1, 0, 1}};
+    for (const auto& e : expected) {
+        const InstrumentStats& s = stats.instrument(e.instrument);
+        EXPECT_EQ(s.requests, e.requests) << e.instrument;
+        EXPECT_EQ(s.answers, e.answers) << e.instrument;
+        EXPECT_EQ(s.unanswered, e.unanswered) << e.instrument;
+        EXPECT_EQ(s.rejectedFor(Rejection::Length), e.length) << e.instrument;
+        EXPECT_EQ(s.rejectedFor(Rejection::Check), e.check) << e.instrument;
+        EXPECT_EQ(s.rejectedFor(Rejection::Foreign), e.foreign) << e.instrument;
+    }
+    EXPECT_EQ(stats.instrument(1).answerTimes.median(), 70ms);
+    EXPECT_EQ(stats.bytesReceived(), 57u * 3 + 60u);
+    EXPECT_EQ(stats.bytesThrownAway(), 57u + 60u);  // the answer under another address is shown as its own
+}
+
+}  // namespace lumo::modbus::testing

@@ -129,6 +129,35 @@ TEST(Publishing, SilenceGoesOfflineOnceAndAReconnectRepeatsThePicture)
     EXPECT_EQ(picture[2].payload, "offline");
 }
 
+// Statistics go out for what changed since they last went, and again after
+// a reconnection.
+TEST(Publishing, StatisticsOnlyWhenChangedAndAgainAfterAReconnection)
+{
+    Bench b;
+    LineStats stats;
+    const auto now = std::chrono::steady_clock::time_point{};
+    stats.requestWritten(4, now);
+    stats.received(10);
+    b.publisher.publishStats(stats, now);
+    auto first = b.sent();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].topic, "lumoscan/line2/instrument/4/stats");
+    EXPECT_TRUE(first[0].retain);
+    EXPECT_EQ(first[1].topic, "lumoscan/line2/line");
+    b.publisher.publishStats(stats, now);
+    EXPECT_TRUE(b.sent().empty());
+    stats.unanswered(4);
+    b.publisher.publishStats(stats, now);
+    const auto changed = b.sent();
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_NE(changed[0].payload.find("\"unanswered\":1"), std::string::npos);
+    b.publisher.connected();
+    const auto picture = b.sent();
+    ASSERT_EQ(picture.size(), 3u);
+    EXPECT_EQ(picture[1].topic, "lumoscan/line2/line");
+    EXPECT_EQ(picture[2].payload, changed[0].payload);
+}
+
 // While the broker is away the newest value of each topic waits; what it
 // replaces, or what the limit pushes out, is counted.
 TEST(Publishing, TheQueueKeepsTheNewestPerTopicAndIsBounded)

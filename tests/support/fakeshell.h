@@ -101,6 +101,7 @@ public:
     int threshold = 10;
     std::vector<std::string> calls;
     int ticks = 0;
+    LineStats stats;
 
     int receiveThreshold() const override { return threshold; }
     void setCurrentAddress(std::int16_t address) override
@@ -108,6 +109,7 @@ public:
         calls.push_back("setCurrentAddress " + std::to_string(address));
     }
     void setInstrumentListener(InstrumentListener*) override {}
+    const LineStats& lineStats() const override { return stats; }
     void tick() override { ++ticks; }
     void onReceiveEvent(int) override {}
 };
