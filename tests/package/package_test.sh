@@ -42,6 +42,7 @@ done <<'EXPECTED'
 -rwxr-xr-x root/root ./opt/lumoscan/lumoscan13/lumoscan13
 -rwxr-xr-x root/root ./opt/lumoscan/bin/lumosim
 -rwxr-xr-x root/root ./opt/lumoscan/bin/mklumodb
+-rwxr-xr-x root/root ./opt/lumoscan/bin/lumoprobe
 lrwxrwxrwx root/root ./usr/bin/lumoscan12 -> /opt/lumoscan/lumoscan12/lumoscan12
 lrwxrwxrwx root/root ./usr/bin/lumoscan13 -> /opt/lumoscan/lumoscan13/lumoscan13
 -rw-r--r-- root/root ./usr/share/lumoscan/lumo.mdb
