@@ -1,11 +1,14 @@
 #include "mqttclient.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,7 +40,47 @@ std::string reasonOf(int rc)
     return rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(rc));
 }
 
+// A CA file mosquitto can use holds at least one PEM certificate.
+bool holdsCertificate(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains("-----BEGIN CERTIFICATE-----");
+}
+
+// The result of the certificate check OpenSSL made during the handshake.
+long verifyResultOf(mosquitto* client)
+{
+    const auto* ssl = static_cast<const SSL*>(mosquitto_ssl_get(client));
+    return ssl ? SSL_get_verify_result(ssl) : X509_V_OK;
+}
+
 }  // namespace
+
+std::string tlsFailureText(long result, const std::string& caFile, const std::string& host)
+{
+    const std::string detail = result == X509_V_OK ? std::string("A TLS error occurred.")
+                                                   : std::string(X509_verify_cert_error_string(result));
+    switch (result) {
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+        return "代理服务器的证书不是为主机名 " + host + " 签发的（" + detail + "）";
+    // libmosquitto checks the host name itself, after OpenSSL has found the
+    // certificate trusted, and refuses without saying why to OpenSSL.
+    case X509_V_ERR_UNSPECIFIED:
+        return "代理服务器的证书不是为主机名 " + host + " 签发的（host name verification failed）";
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return "代理服务器的证书不受 CA 文件 " + caFile + " 信任（" + detail + "）";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return "代理服务器的证书不在有效期内（" + detail + "）";
+    default:
+        return "TLS 握手失败（" + detail + "）";
+    }
+}
 
 MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::function<void(const std::string&)> onState)
     : settings_(std::move(settings)), publisher_(publisher), onState_(std::move(onState))
@@ -51,17 +94,28 @@ MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::func
     if (!settings_.username.empty())
         mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
                                   settings_.password.empty() ? nullptr : settings_.password.c_str());
-    if (settings_.tls() &&
-        (!QFileInfo(QString::fromStdString(settings_.caFile)).isReadable() ||
-         mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS))
-        usable_ = false;
+    if (settings_.tls()) {
+        const QString caFile = QString::fromStdString(settings_.caFile);
+        if (!QFileInfo(caFile).isReadable())
+            unusable_ = "CA 文件 " + settings_.caFile + " 不存在或不能读取";
+        else if (!holdsCertificate(caFile))
+            unusable_ = "CA 文件 " + settings_.caFile + " 里没有证书（no PEM certificate）";
+        else if (const int rc = mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
+                 rc != MOSQ_ERR_SUCCESS)
+            unusable_ = "CA 文件 " + settings_.caFile + " 不能用（" + reasonOf(rc) + "）";
+    }
     mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
 
     keepalive_.setInterval(1000);
     connect(&keepalive_, &QTimer::timeout, this, [this] {
-        if (mosquitto_loop_misc(mosq_) != MOSQ_ERR_SUCCESS && (connected_ || connecting_))
-            lost("no answer to the keepalive");
+        // A broker that takes the connection and never answers it.
+        if (connecting_ && connectingFor_.elapsed() > kKeepaliveSeconds * 1000) {
+            failed(MOSQ_ERR_KEEPALIVE);
+            return;
+        }
+        if (const int rc = mosquitto_loop_misc(mosq_); rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_))
+            failed(rc == MOSQ_ERR_NO_CONN ? MOSQ_ERR_KEEPALIVE : rc);
         updateWriteInterest();
     });
     pumpTimer_.setSingleShot(true);
@@ -95,8 +149,8 @@ MqttClient::~MqttClient()
 
 void MqttClient::start()
 {
-    if (!usable_) {
-        say("发布：CA 文件 " + settings_.caFile + " 不存在或不能读取，不发布");
+    if (!unusable_.empty()) {
+        say("发布：" + unusable_ + "，不发布");
         return;
     }
     keepalive_.start();
@@ -127,7 +181,7 @@ void MqttClient::lookedUp(const QHostInfo& info)
 {
     lookupId_ = -1;
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        retryLater("找不到代理服务器 " + settings_.host + "（" + info.errorString().toStdString() + "）");
+        retryLater("找不到代理服务器的主机名 " + settings_.host + "（" + info.errorString().toStdString() + "）");
         return;
     }
     // With TLS the certificate is checked against the name, so libmosquitto
@@ -137,12 +191,16 @@ void MqttClient::lookedUp(const QHostInfo& info)
 
 void MqttClient::connectTo(const std::string& address)
 {
+    // On this machine the connection, and with TLS the handshake, may be
+    // made, or fail, before this returns.
     const int rc = mosquitto_connect_async(mosq_, address.c_str(), settings_.port, kKeepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
-        retryLater("连不上代理服务器 " + broker() + "（" + reasonOf(rc) + "）");
+        connecting_ = true;
+        failed(rc);
         return;
     }
     connecting_ = true;
+    connectingFor_.start();
     watchSocket();
 }
 
@@ -152,7 +210,7 @@ void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
 {
     auto* client = static_cast<MqttClient*>(self);
     if (rc != 0 && (client->connected_ || client->connecting_))
-        client->lost("连接断开（" + std::string(mosquitto_strerror(rc)) + "）");
+        client->failed(rc);
 }
 
 void MqttClient::connectAnswered(int rc)
@@ -214,7 +272,7 @@ void MqttClient::readable()
 {
     const int rc = mosquitto_loop_read(mosq_, 1);
     if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
-        lost("连接断开（" + reasonOf(rc) + "）");
+        failed(rc);
         return;
     }
     pump();
@@ -224,10 +282,34 @@ void MqttClient::writable()
 {
     const int rc = mosquitto_loop_write(mosq_, 1);
     if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
-        lost("连不上代理服务器 " + broker() + "（" + reasonOf(rc) + "）");
+        failed(rc);
         return;
     }
     pump();
+}
+
+// Said in the operator's words, then libmosquitto's or the system's: a
+// connection that was made and is lost, or one that never came about and
+// why. Read before the connection is dropped, which frees the TLS state.
+void MqttClient::failed(int rc)
+{
+    const int error = errno;
+    std::string why;
+    // libmosquitto's own keepalive may end the wait before this client's.
+    if (rc == MOSQ_ERR_KEEPALIVE)
+        why = "代理服务器 " + broker() + " 在 " + std::to_string(kKeepaliveSeconds) + " 秒内没有应答（" +
+              (connected_ ? "no answer to the keepalive" : "no CONNACK within the keepalive") + "）";
+    else if (connected_)
+        why = "与代理服务器 " + broker() + " 的连接断开（" + reasonOf(rc) + "）";
+    else if (rc == MOSQ_ERR_TLS)
+        why = tlsFailureText(verifyResultOf(mosq_), settings_.caFile, settings_.host);
+    // libmosquitto says so itself, or passes the system's code (on Windows
+    // Winsock's, WSAECONNREFUSED).
+    else if (rc == MOSQ_ERR_CONN_REFUSED || (rc == MOSQ_ERR_ERRNO && (error == ECONNREFUSED || error == 10061)))
+        why = "代理服务器 " + broker() + " 的端口没有接受连接（" + reasonOf(rc) + "）";
+    else
+        why = "连不上代理服务器 " + broker() + "（" + reasonOf(rc) + "）";
+    lost(why);
 }
 
 void MqttClient::schedulePump()

@@ -10,6 +10,7 @@
 #include "publisher.h"
 #include "publishsettings.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
@@ -22,6 +23,12 @@ class QHostInfo;
 class QSocketNotifier;
 
 namespace lumo {
+
+// Why a TLS handshake failed, in the operator's words, from the result of
+// OpenSSL's check of the broker's certificate (X509_V_ERR_...): not signed
+// by the CA file's authority, made for another host name, out of date, or
+// something else of TLS; OpenSSL's text follows.
+std::string tlsFailureText(long verifyResult, const std::string& caFile, const std::string& host);
 
 class MqttClient : public QObject {
 public:
@@ -44,6 +51,7 @@ private:
     void lookedUp(const QHostInfo& info);
     void connectTo(const std::string& address);
     void connectAnswered(int rc);
+    void failed(int rc);
     void lost(const std::string& why);
     void retryLater(const std::string& why);
     void watchSocket();
@@ -70,7 +78,8 @@ private:
     bool connected_ = false;
     bool connecting_ = false;
     bool pumpQueued_ = false;
-    bool usable_ = true;  // false when the settings cannot work (a missing CA file)
+    std::string unusable_;  // why the settings cannot work (a CA file missing or without a certificate)
+    QElapsedTimer connectingFor_;
 };
 
 }  // namespace lumo

@@ -12,6 +12,9 @@ packages=(
   # publishing to the plant network: the MQTT client, and a broker and
   # clients for the tests and the demo
   libmosquitto-dev mosquitto mosquitto-clients
+  # why a broker's certificate was refused (libmosquitto's OpenSSL), and the
+  # tests' certificates
+  libssl-dev openssl
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
   # tests: pseudo-terminals, a display, screenshots, accessibility, peers

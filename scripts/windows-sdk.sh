@@ -15,7 +15,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${LUMO_KIT_CACHE:-/var/cache/lumoscan}
 # Raise when a library's configuration below changes: the kit is rebuilt.
-recipe=1
+recipe=2
 jobs=$(nproc)
 
 say() { echo "windows-sdk: $*" >&2; }
@@ -118,26 +118,26 @@ build_sqlite() {
   cp "$work/sqlite/sqlite3.h" "$work/sqlite/sqlite3ext.h" "$stage/include/"
 }
 
-# OpenSSL, static, for libmosquitto's TLS only: libraries and headers, no
-# programs, tests, documentation or loadable modules.
+# OpenSSL for libmosquitto's TLS, as DLLs that the programs share with it
+# (they ask it why a broker's certificate was refused): libraries and
+# headers, no programs, tests, documentation or loadable modules.
 build_openssl() {
   unpack openssl "$openssl_version" "$work/openssl"
   (cd "$work/openssl" &&
-    ./Configure mingw64 no-shared no-module no-legacy no-tests no-dso \
+    ./Configure mingw64 shared no-module no-legacy no-tests no-dso \
       --prefix="$stage" --libdir=lib \
       CC=$cross-gcc-posix AR=$cross-ar RANLIB=$cross-ranlib RC=$cross-windres &&
-    make -j"$jobs" build_libs && make install_dev)
+    make -j"$jobs" build_libs && make install_dev install_runtime_libs)
 }
 
-# libmosquitto (the client library only) with TLS, as mosquitto.dll with
-# OpenSSL inside; no threads (the station drives it from its event loop).
+# libmosquitto (the client library only) with TLS, as libmosquitto.dll on
+# OpenSSL's DLLs; no threads (the station drives it from its event loop).
 build_mosquitto() {
   unpack mosquitto "$mosquitto_version" "$work/mosquitto"
   cmake -G Ninja -S "$work/mosquitto" -B "$work/mosquitto-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DLUMO_WINDOWS_KIT="$stage" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$stage" \
-    -DWITH_TLS=ON -DWITH_TLS_PSK=ON -DWITH_EC=ON -DOPENSSL_ROOT_DIR="$stage" -DOPENSSL_USE_STATIC_LIBS=ON \
-    -DCMAKE_C_STANDARD_LIBRARIES="-lcrypt32 -lws2_32 -luser32 -ladvapi32 -lbcrypt" \
+    -DWITH_TLS=ON -DWITH_TLS_PSK=ON -DWITH_EC=ON -DOPENSSL_ROOT_DIR="$stage" \
     -DWITH_THREADING=OFF -DWITH_SRV=OFF -DWITH_SOCKS=ON -DWITH_CJSON=OFF -DWITH_LIB_CPP=OFF \
     -DWITH_BROKER=OFF -DWITH_CLIENTS=OFF -DWITH_APPS=OFF -DWITH_PLUGINS=OFF -DDOCUMENTATION=OFF
   cmake --build "$work/mosquitto-build" -j"$jobs"

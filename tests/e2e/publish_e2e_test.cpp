@@ -12,6 +12,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -189,7 +192,7 @@ TEST(Publishing, SettingsThatCannotWorkAreToldAndPollingGoesOn)
         const char* told;
     } cases[] = {
         {"name that does not resolve", {"--publish", "no-such-broker.invalid:1883", "line"}, "找不到代理服务器"},
-        {"nobody listening", {"--publish", "127.0.0.1:" + QString::number(closedPort), "line"}, "连不上代理服务器"},
+        {"nobody listening", {"--publish", "127.0.0.1:" + QString::number(closedPort), "line"}, "端口没有接受连接"},
         {"wrong password",
          {"--publish", "127.0.0.1:" + QString::number(withPasswords.port()), "line", "--publish-user", "operator",
           "--publish-password", "wrong"},
@@ -215,6 +218,69 @@ TEST(Publishing, SettingsThatCannotWorkAreToldAndPollingGoesOn)
         EXPECT_FALSE(told->text().contains("wrong")) << "the password is never shown";
         EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000)) << "polling must go on";
         EXPECT_TRUE(run.dialogs.informed.empty());
+    }
+}
+
+// A broker over TLS that the station cannot trust, one made for another
+// name, a CA file without a certificate, and a broker that takes the
+// connection and never answers: each is told in words of its own.
+TEST(Publishing, EachReasonABrokerCannotBeUsedIsToldInWords)
+{
+    QTemporaryDir keys;
+    const QString makeKeys = QStringLiteral(
+        "set -e; key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \"$@\" 2>/dev/null; }; "
+        "key -x509 -keyout ca.key -out ca.pem -days 2 -subj /CN=lumoscan-test-ca; "
+        "key -x509 -keyout other-ca.key -out other-ca.pem -days 2 -subj /CN=another-ca; "
+        "key -keyout server.key -out server.csr -subj /CN=otherhost; "
+        "printf 'subjectAltName=DNS:otherhost\\n' > san; "
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+        "-extfile san 2>/dev/null; "
+        "echo 'no certificate here' > empty.pem; chmod 644 *");
+    QProcess shell;
+    shell.setWorkingDirectory(keys.path());
+    shell.start("bash", {"-c", makeKeys});
+    ASSERT_TRUE(shell.waitForFinished(30000) && shell.exitCode() == 0) << shell.readAllStandardError().toStdString();
+    QFile::setPermissions(keys.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadOther | QFileDevice::ExeOther);
+    Broker tls(QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key")
+                   .arg(keys.path()));
+    // Takes the connection and says nothing.
+    QTcpServer mute;
+    ASSERT_TRUE(mute.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket*> held;
+    QObject::connect(&mute, &QTcpServer::newConnection, [&] { held << mute.nextPendingConnection(); });
+
+    const QString tlsBroker = "localhost:" + QString::number(tls.port());
+    const struct {
+        const char* name;
+        QString broker;
+        QString caFile;
+        const char* told;
+        int withinMs;
+    } cases[] = {
+        {"certificate of another authority", tlsBroker, keys.filePath("other-ca.pem"), "的证书不受 CA 文件", 6000},
+        {"certificate for another name", tlsBroker, keys.filePath("ca.pem"), "的证书不是为主机名 localhost 签发的", 6000},
+        {"CA file without a certificate", tlsBroker, keys.filePath("empty.pem"), "里没有证书", 6000},
+        {"broker that never answers", "127.0.0.1:" + QString::number(mute.serverPort()), {}, "秒内没有应答", 15000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir dir;
+        QStringList args = {"--publish", c.broker, "line"};
+        if (!c.caFile.isEmpty())
+            args << "--publish-ca" << c.caFile;
+        args << dir.file("lumo.mdb") << "1" << "100" << "4" << "9600";
+        ASSERT_EQ(QProcess::execute(QStringLiteral(LUMO_MKLUMODB), args), 0);
+        Simulator sim(dir, scenario("modbus", 4));
+        StationRun run(dir, Protocol::Modbus);
+        ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
+        QLineEdit* told = run.station->mainWindow().publishField();
+        QStringList history;
+        QObject::connect(told, &QLineEdit::textChanged, [&](const QString& text) { history << text; });
+        EXPECT_TRUE(waitFor([&] { return told->text().contains(QString::fromUtf8(c.told)); }, c.withinMs))
+            << history.join('\n').toStdString();
+        std::printf("[ told     ] %s: %s\n", c.name, told->text().toUtf8().constData());
+        EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000)) << "polling must go on";
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 #include <mosquitto.h>
+#include <openssl/x509_vfy.h>
 
 #include <map>
 #include <memory>
@@ -167,6 +168,25 @@ TEST(StationPublishing, ABrokerOnThisMachineGetsValuesAndTheStationsState)
 
     client.reset();  // an orderly end says so
     EXPECT_TRUE(plant.waitFor("lumoscan/station-test/status", "offline"));
+}
+
+// What OpenSSL's check of a broker's certificate found, in the operator's
+// words first.
+TEST(StationPublishing, ARefusedCertificateIsToldByWhatIsWrongWithIt)
+{
+    const struct {
+        long verifyResult;
+        const char* told;
+    } cases[] = {
+        {X509_V_ERR_HOSTNAME_MISMATCH, "代理服务器的证书不是为主机名 broker.plant 签发的（hostname mismatch）"},
+        {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, "代理服务器的证书不受 CA 文件 ca.pem 信任（unable to get local issuer"},
+        {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "代理服务器的证书不受 CA 文件 ca.pem 信任（self-signed certificate"},
+        {X509_V_ERR_CERT_HAS_EXPIRED, "代理服务器的证书不在有效期内（certificate has expired"},
+        {X509_V_OK, "TLS 握手失败（A TLS error occurred.）"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lumo::tlsFailureText(c.verifyResult, "ca.pem", "broker.plant").rfind(c.told, 0), 0u)
+            << lumo::tlsFailureText(c.verifyResult, "ca.pem", "broker.plant");
 }
 
 }  // namespace
