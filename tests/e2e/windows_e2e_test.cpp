@@ -387,7 +387,8 @@ std::string storedInterval(const QString& directory)
 }
 
 const QStringList kProgramFiles = {"%1.exe", "lumo.mdb", "qt.conf", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
-                                   "Qt6Network.dll", "libmosquitto.dll", "libstdc++-6.dll", "libgcc_s_seh-1.dll",
+                                   "Qt6Network.dll", "libmosquitto.dll", "libssl-3-x64.dll", "libcrypto-3-x64.dll", "libstdc++-6.dll",
+                                   "libgcc_s_seh-1.dll",
                                    "libwinpthread-1.dll", "plugins/platforms/qwindows.dll",
                                    "plugins/styles/qwindowsvistastyle.dll", "translations/qtbase_zh_CN.qm"};
 
@@ -402,7 +403,7 @@ TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
             const QString path = program + '/' + (file == "%1.exe" ? program + ".exe" : file);
             EXPECT_TRUE(QFile::exists(installed(path))) << path.toStdString();
         }
-    for (const char* file : {"tools/mklumodb.exe", "README.txt", "uninstall.exe"})
+    for (const char* file : {"tools/mklumodb.exe", "tools/lumoprobe.exe", "tools/Qt6Core.dll", "README.txt", "uninstall.exe"})
         EXPECT_TRUE(QFile::exists(installed(file))) << file;
     const QString startMenu =
         qEnvironmentVariable("WINEPREFIX") + "/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/lumoscan";
