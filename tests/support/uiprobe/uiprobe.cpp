@@ -134,11 +134,11 @@ class ProbePlugin : public QGenericPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "uiprobe.json")
 public:
-    QObject* create(const QString& key, const QString& specification) override
+    QObject* create(const QString& key, const QString& directory) override
     {
-        if (key != QLatin1String("lumouiprobe") || specification.isEmpty())
+        if (key != QLatin1String("lumouiprobe") || directory.isEmpty())
             return nullptr;
-        return new Probe(specification);
+        return new Probe(directory);
     }
 };
 
