@@ -76,7 +76,7 @@ if [ -f "$kit/KIT" ]; then
   exit 0
 fi
 
-say "building $kit (about 30 min at -j$jobs)"
+say "building $kit (about 25 min at -j$jobs)"
 work=$cache/work
 rm -rf "$work" "$kit.partial"
 mkdir -p "$work" "$kit.partial"
