@@ -47,13 +47,6 @@ bool holdsCertificate(const QString& path)
     return file.open(QIODevice::ReadOnly) && file.readAll().contains("-----BEGIN CERTIFICATE-----");
 }
 
-// The result of the certificate check OpenSSL made during the handshake.
-long verifyResultOf(mosquitto* client)
-{
-    const auto* ssl = static_cast<const SSL*>(mosquitto_ssl_get(client));
-    return ssl ? SSL_get_verify_result(ssl) : X509_V_OK;
-}
-
 }  // namespace
 
 std::string tlsFailureText(long result, const std::string& caFile, const std::string& host)
@@ -103,6 +96,8 @@ MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::func
         else if (const int rc = mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
                  rc != MOSQ_ERR_SUCCESS)
             unusable_ = "CA 文件 " + settings_.caFile + " 不能用（" + reasonOf(rc) + "）";
+        else
+            keepCertificateCheck();
     }
     mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
@@ -193,6 +188,7 @@ void MqttClient::connectTo(const std::string& address)
 {
     // On this machine the connection, and with TLS the handshake, may be
     // made, or fail, before this returns.
+    certificateCheck_ = X509_V_OK;
     const int rc = mosquitto_connect_async(mosq_, address.c_str(), settings_.port, kKeepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         connecting_ = true;
@@ -202,6 +198,28 @@ void MqttClient::connectTo(const std::string& address)
     connecting_ = true;
     connectingFor_.start();
     watchSocket();
+}
+
+// libmosquitto frees the TLS state, and with it OpenSSL's verdict on the
+// broker's certificate, as soon as a handshake fails, sometimes before it
+// tells this client; so the verdict is kept here as the check makes it. The
+// TLS context is this client's own, handed to libmosquitto, which adds the CA
+// file and its host-name check to it as to its own.
+void MqttClient::keepCertificateCheck()
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        return;  // libmosquitto makes its own; a refusal is then told less precisely
+    SSL_CTX_set_cert_verify_callback(context, &MqttClient::checkCertificate, this);
+    mosquitto_void_option(mosq_, MOSQ_OPT_SSL_CTX, context);  // libmosquitto keeps its own reference
+    SSL_CTX_free(context);
+}
+
+int MqttClient::checkCertificate(X509_STORE_CTX* check, void* self)
+{
+    const int ok = X509_verify_cert(check);
+    static_cast<MqttClient*>(self)->certificateCheck_ = X509_STORE_CTX_get_error(check);
+    return ok > 0 ? 1 : 0;  // an error counts as a refusal, as in OpenSSL's own call
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc) { static_cast<MqttClient*>(self)->connectAnswered(rc); }
@@ -290,7 +308,7 @@ void MqttClient::writable()
 
 // Said in the operator's words, then libmosquitto's or the system's: a
 // connection that was made and is lost, or one that never came about and
-// why. Read before the connection is dropped, which frees the TLS state.
+// why.
 void MqttClient::failed(int rc)
 {
     const int error = errno;
@@ -302,7 +320,7 @@ void MqttClient::failed(int rc)
     else if (connected_)
         why = "与代理服务器 " + broker() + " 的连接断开（" + reasonOf(rc) + "）";
     else if (rc == MOSQ_ERR_TLS)
-        why = tlsFailureText(verifyResultOf(mosq_), settings_.caFile, settings_.host);
+        why = tlsFailureText(certificateCheck_, settings_.caFile, settings_.host);
     // libmosquitto says so itself, or passes the system's code (on Windows
     // Winsock's, WSAECONNREFUSED).
     else if (rc == MOSQ_ERR_CONN_REFUSED || (rc == MOSQ_ERR_ERRNO && (error == ECONNREFUSED || error == 10061)))

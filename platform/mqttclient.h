@@ -19,6 +19,7 @@
 #include <string>
 
 struct mosquitto;
+struct x509_store_ctx_st;
 class QHostInfo;
 class QSocketNotifier;
 
@@ -46,6 +47,9 @@ public:
 private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
+    static int checkCertificate(x509_store_ctx_st* check, void* self);
+
+    void keepCertificateCheck();
 
     void lookUp();
     void lookedUp(const QHostInfo& info);
@@ -78,6 +82,7 @@ private:
     bool connected_ = false;
     bool connecting_ = false;
     bool pumpQueued_ = false;
+    long certificateCheck_ = 0;  // OpenSSL's verdict on the broker's certificate in this attempt (X509_V_OK: none against it)
     std::string unusable_;  // why the settings cannot work (a CA file missing or without a certificate)
     QElapsedTimer connectingFor_;
 };

@@ -6,6 +6,7 @@
 #include "fakeshell.h"
 #include "programdir.h"
 #include "station.h"
+#include "statsjson.h"
 
 #include <QFile>
 
@@ -37,6 +38,14 @@ public:
 
     GridModel& grid() { return station->grid(); }
     std::string cell(int n, int r) { return station->grid().cellText(n, r); }
+    // What the station counted on the line for an instrument: for a test's
+    // message when an instrument did not show what it should.
+    std::string lineReport(int instrument)
+    {
+        const LineStats& stats = station->pollCycle().lineStats();
+        return instrumentStatsPayload(instrument, stats.instrument(instrument), 0, std::chrono::steady_clock::now()) +
+               "\n" + linePayload(stats, 0);
+    }
 
     FakeDialogs dialogs;
     std::unique_ptr<Station> station;
