@@ -62,10 +62,59 @@ void expectCommonCells(StationRun& run, int n)
 // A machine busy enough to hold the line up past a tick (a pseudo-terminal
 // stalled for 0.65 s here beside a build) leaves a request unanswered: the
 // station rightly skips that instrument's remaining blocks and blanks it, and
-// that sweep says nothing about the order. The order and the values are
-// therefore checked on the first sweep, from 1,0 to the next 1,0, in which
-// the station found every request answered; when the machine is quiet that
-// is the first.
+// that sweep says nothing about the order. Order and values are therefore
+// judged on the first sweep, from 1,0 to the next 1,0 (`length` requests),
+// in which the station found every request to the answering instruments
+// answered; when the machine is quiet that is the first sweep.
+struct Sweep {
+    std::vector<std::string> requests;  // as the simulator read them
+    std::size_t from = 0;
+};
+
+std::optional<Sweep> firstUndisturbedSweep(StationRun& run, const Simulator& sim, std::size_t length,
+                                           const std::vector<int>& answering)
+{
+    const auto unanswered = [&] {
+        std::uint64_t count = 0;
+        for (const int n : answering)
+            count += run.station->pollCycle().lineStats().instrument(n).unanswered;
+        return count;
+    };
+    // Per request read: the count when the test first saw it as the newest
+    // (by then the station had judged the request before it), or nothing
+    // when it was seen late.
+    std::vector<std::optional<std::uint64_t>> unansweredAt;
+    Sweep sweep;
+    const bool found = waitFor(
+        [&] {
+            sweep.requests = requestsSeen(sim);
+            const std::uint64_t now = unanswered();
+            while (unansweredAt.size() < sweep.requests.size())
+                unansweredAt.push_back(unansweredAt.size() + 1 == sweep.requests.size() ? std::optional(now)
+                                                                                        : std::nullopt);
+            for (sweep.from = 0; sweep.from + length <= sweep.requests.size(); ++sweep.from) {
+                const auto& at = unansweredAt;
+                if (sweep.requests[sweep.from] == "1,0" && at[sweep.from] && at[sweep.from + length - 1] == at[sweep.from])
+                    return true;
+            }
+            return false;
+        },
+        30000);
+    if (!found) {
+        std::string counted;
+        for (int n = 1; n <= 3; ++n)
+            counted += run.lineReport(n) + "\n";
+        ADD_FAILURE() << "no undisturbed sweep within 30 s\n" << counted << sim.logLines().join("\n").toStdString();
+        return std::nullopt;
+    }
+    if (sweep.from > 0)
+        std::printf("[ held up  ] a request before request %zu went unanswered; the sweep from there is judged\n",
+                    sweep.from);
+    sweep.requests.erase(sweep.requests.begin(), sweep.requests.begin() + static_cast<std::ptrdiff_t>(sweep.from));
+    sweep.requests.resize(length);
+    return sweep;
+}
+
 TEST(BlockEndToEnd, FullSweepShowsEveryInstrumentsOwnValues)
 {
     ProgramDir dir;
@@ -76,48 +125,14 @@ TEST(BlockEndToEnd, FullSweepShowsEveryInstrumentsOwnValues)
     ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling)
         << (run.dialogs.informed.empty() ? "" : run.dialogs.informed[0]);
 
+    const std::optional<Sweep> sweep = firstUndisturbedSweep(run, sim, 25, {1, 2, 3});
+    ASSERT_TRUE(sweep);
     std::vector<std::string> expected;
     for (int n = 1; n <= 3; ++n)
         for (int block = 0; block < 8; ++block)
             expected.push_back(std::to_string(n) + "," + std::to_string(block));
     expected.push_back("1,0");
-    const auto unanswered = [&] {
-        std::uint64_t count = 0;
-        for (int n = 1; n <= 3; ++n)
-            count += run.station->pollCycle().lineStats().instrument(n).unanswered;
-        return count;
-    };
-    // Per request the simulator read: the station's unanswered count when
-    // the test first saw it as the newest request (by then the station had
-    // judged the request before it), or nothing when seen late.
-    std::vector<std::optional<std::uint64_t>> unansweredAt;
-    std::vector<std::string> seen;
-    std::optional<std::size_t> sweep;
-    const bool found = waitFor(
-        [&] {
-            seen = requestsSeen(sim);
-            const std::uint64_t now = unanswered();
-            while (unansweredAt.size() < seen.size())
-                unansweredAt.push_back(unansweredAt.size() + 1 == seen.size() ? std::optional(now) : std::nullopt);
-            for (std::size_t i = 0; i + 24 < seen.size(); ++i) {
-                if (seen[i] == "1,0" && unansweredAt[i] && unansweredAt[i + 24] == unansweredAt[i]) {
-                    sweep = i;
-                    return true;
-                }
-            }
-            return false;
-        },
-        30000);
-    ASSERT_TRUE(found) << [&] {
-        std::string counted;
-        for (int n = 1; n <= 3; ++n)
-            counted += run.lineReport(n) + "\n";
-        return counted + sim.logLines().join("\n").toStdString();
-    }();
-    if (*sweep > 0)
-        std::printf("[ held up  ] a request before request %zu went unanswered; the sweep from there is judged\n", *sweep);
-    EXPECT_EQ(std::vector<std::string>(seen.begin() + *sweep, seen.begin() + *sweep + 25), expected)
-        << "sweep from request " << *sweep;
+    EXPECT_EQ(sweep->requests, expected) << "sweep from request " << sweep->from;
 
     EXPECT_EQ(run.cell(1, 0), "563.412");
     EXPECT_EQ(run.cell(2, 0), "-1000");
@@ -138,8 +153,9 @@ TEST(BlockEndToEnd, SilentInstrumentStaysEmptyAndPollingMovesOn)
     ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
 
     // 1: eight blocks, 2: one unanswered request, 3: eight blocks, then 1 again.
-    ASSERT_TRUE(waitFor([&] { return requestsSeen(sim).size() >= 18; }, 15000));
-    const std::vector<std::string> seen = requestsSeen(sim);
+    const std::optional<Sweep> sweep = firstUndisturbedSweep(run, sim, 18, {1, 3});
+    ASSERT_TRUE(sweep);
+    const std::vector<std::string>& seen = sweep->requests;
     EXPECT_EQ(seen[8], "2,0");
     EXPECT_EQ(seen[9], "3,0");
     EXPECT_EQ(seen[17], "1,0");
