@@ -108,7 +108,7 @@ std::optional<Sweep> firstUndisturbedSweep(StationRun& run, const Simulator& sim
         return std::nullopt;
     }
     if (sweep.from > 0)
-        std::printf("[ held up  ] a request before request %zu went unanswered; the sweep from there is judged\n",
+        std::printf("[ held up  ] a sweep before was not wholly answered; judged: the sweep from request %zu\n",
                     sweep.from);
     sweep.requests.erase(sweep.requests.begin(), sweep.requests.begin() + static_cast<std::ptrdiff_t>(sweep.from));
     sweep.requests.resize(length);
