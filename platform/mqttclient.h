@@ -82,7 +82,9 @@ private:
     bool connected_ = false;
     bool connecting_ = false;
     bool pumpQueued_ = false;
-    long certificateCheck_ = 0;  // OpenSSL's verdict on the broker's certificate in this attempt (X509_V_OK: none against it)
+    // OpenSSL's verdict on the broker's certificate in this connection attempt
+    // (0, X509_V_OK, while nothing is against it).
+    long certificateCheck_ = 0;
     std::string unusable_;  // why the settings cannot work (a CA file missing or without a certificate)
     QElapsedTimer connectingFor_;
 };

@@ -93,8 +93,8 @@ std::optional<Sweep> firstUndisturbedSweep(StationRun& run, const Simulator& sim
                 unansweredAt.push_back(unansweredAt.size() + 1 == sweep.requests.size() ? std::optional(now)
                                                                                         : std::nullopt);
             for (sweep.from = 0; sweep.from + length <= sweep.requests.size(); ++sweep.from) {
-                const auto& at = unansweredAt;
-                if (sweep.requests[sweep.from] == "1,0" && at[sweep.from] && at[sweep.from + length - 1] == at[sweep.from])
+                const std::optional<std::uint64_t>& first = unansweredAt[sweep.from];
+                if (sweep.requests[sweep.from] == "1,0" && first && unansweredAt[sweep.from + length - 1] == first)
                     return true;
             }
             return false;

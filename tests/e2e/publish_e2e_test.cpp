@@ -254,7 +254,8 @@ TEST(Publishing, SettingsThatCannotWorkAreToldAndPollingGoesOn)
         std::printf("[ told     ] %s: %s\n", c.name, told->text().toUtf8().constData());
         EXPECT_TRUE(told->isVisibleTo(&run.station->mainWindow()));
         EXPECT_FALSE(told->text().contains("wrong")) << "the password is never shown";
-        EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000)) << "polling must go on: " << run.cell(4, 0) << "\n" << run.lineReport(4);
+        EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000))
+            << "polling must go on: " << run.cell(4, 0) << "\n" << run.lineReport(4);
         EXPECT_TRUE(run.dialogs.informed.empty());
     }
 }
