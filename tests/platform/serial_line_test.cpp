@@ -134,11 +134,16 @@ TEST(ClosedPort, OperationsFailNamingThePort)
 TEST(ClosedPort, AfterAFailedOpenOperationsTellWhy)
 {
     ProgramDirectory directory;
+    // COM200 of this directory only: /dev/ttyS199, which other tests try,
+    // may be locked for a moment by one of them.
+    const std::string missing = (directory.path() / "no-such-device").string();
+    directory.link(200, missing);
     QtSerialPort port(directory.path());
     ASSERT_TRUE(port.setPortNumber(200).ok());
     const Status opened = port.open();
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(port.clearInput().error(), "COM200 (/dev/ttyS199) is not open (" + opened.error() + ")");
+    EXPECT_EQ(port.clearInput().error(), "COM200 (" + (directory.path() / "com200").string() + " -> " + missing +
+                                             ") is not open (" + opened.error() + ")");
     EXPECT_NE(opened.error().find("No such file or directory"), std::string::npos) << opened.error();
 }
 
