@@ -7,16 +7,27 @@
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+// The broker's certificate is checked in a TLS context of the station's
+// own, handed to libmosquitto to use as it is; mosquitto_ssl_get() tells
+// whether the connection made really went through it. Both came with 2.0.0
+// (the context is kept across reconnections since 1.5.5, taken as given with
+// the defaults off since its introduction in 1.5).
+static_assert(LIBMOSQUITTO_VERSION_NUMBER >= 2000000, "publishing over TLS needs libmosquitto 2.0.0 or later");
+
 namespace lumo {
 
 namespace {
+
+constexpr int kOldestLibmosquitto = 2000000;
 
 constexpr int kKeepaliveSeconds = 10;
 constexpr int kLongestPauseMs = 30'000;
@@ -47,6 +58,20 @@ bool holdsCertificate(const QString& path)
     return file.open(QIODevice::ReadOnly) && file.readAll().contains("-----BEGIN CERTIFICATE-----");
 }
 
+// OpenSSL's newest queued error, for a step of the TLS set-up that failed.
+std::string opensslError()
+{
+    const unsigned long code = ERR_peek_last_error();
+    ERR_clear_error();
+    if (code == 0)
+        return "no reason given";
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
+
+bool isAddress(const std::string& host) { return !QHostAddress(QString::fromStdString(host)).isNull(); }
+
 }  // namespace
 
 std::string tlsFailureText(long result, const std::string& caFile, const std::string& host)
@@ -56,10 +81,8 @@ std::string tlsFailureText(long result, const std::string& caFile, const std::st
     switch (result) {
     case X509_V_ERR_HOSTNAME_MISMATCH:
         return "代理服务器的证书不是为主机名 " + host + " 签发的（" + detail + "）";
-    // libmosquitto checks the host name itself, after OpenSSL has found the
-    // certificate trusted, and refuses without saying why to OpenSSL.
-    case X509_V_ERR_UNSPECIFIED:
-        return "代理服务器的证书不是为主机名 " + host + " 签发的（host name verification failed）";
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return "代理服务器的证书不是为地址 " + host + " 签发的（" + detail + "）";
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
@@ -87,18 +110,8 @@ MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::func
     if (!settings_.username.empty())
         mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
                                   settings_.password.empty() ? nullptr : settings_.password.c_str());
-    if (settings_.tls()) {
-        const QString caFile = QString::fromStdString(settings_.caFile);
-        if (!QFileInfo(caFile).isReadable())
-            unusable_ = "CA 文件 " + settings_.caFile + " 不存在或不能读取";
-        else if (!holdsCertificate(caFile))
-            unusable_ = "CA 文件 " + settings_.caFile + " 里没有证书（no PEM certificate）";
-        else if (const int rc = mosquitto_tls_set(mosq_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-                 rc != MOSQ_ERR_SUCCESS)
-            unusable_ = "CA 文件 " + settings_.caFile + " 不能用（" + reasonOf(rc) + "）";
-        else
-            keepCertificateCheck();
-    }
+    if (settings_.tls())
+        unusable_ = setUpTls();
     mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
 
@@ -140,6 +153,7 @@ MqttClient::~MqttClient()
         mosquitto_loop(mosq_, 20, 1);
     }
     mosquitto_destroy(mosq_);
+    SSL_CTX_free(tls_);
 }
 
 void MqttClient::start()
@@ -157,9 +171,15 @@ std::string MqttClient::broker() const
     return settings_.host + ":" + std::to_string(settings_.port) + (settings_.tls() ? " (TLS)" : "");
 }
 
+// Every line of a client that sends a password without TLS says so: the
+// password crosses the network as it is.
 void MqttClient::say(const std::string& state)
 {
-    if (onState_)
+    if (!onState_)
+        return;
+    if (!settings_.tls() && !settings_.password.empty())
+        onState_(state + "；注意：密码未加密，明文发送给代理服务器（no CA file: the password goes to the broker unencrypted）");
+    else
         onState_(state);
 }
 
@@ -188,7 +208,7 @@ void MqttClient::connectTo(const std::string& address)
 {
     // On this machine the connection, and with TLS the handshake, may be
     // made, or fail, before this returns.
-    certificateCheck_ = X509_V_OK;
+    certificateCheck_.reset();
     const int rc = mosquitto_connect_async(mosq_, address.c_str(), settings_.port, kKeepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         connecting_ = true;
@@ -200,26 +220,54 @@ void MqttClient::connectTo(const std::string& address)
     watchSocket();
 }
 
-// libmosquitto frees the TLS state, and with it OpenSSL's verdict on the
-// broker's certificate, as soon as a handshake fails, sometimes before it
-// tells this client; so the verdict is kept here as the check makes it. The
-// TLS context is this client's own, handed to libmosquitto, which adds the CA
-// file and its host-name check to it as to its own.
-void MqttClient::keepCertificateCheck()
+// Why TLS cannot work with these settings, or nothing. The context trusts
+// the CA file alone, asks for the broker's certificate and checks it against
+// the broker's host name (or address) as OpenSSL does; libmosquitto uses it
+// as it is and adds nothing. libmosquitto frees the TLS state, and OpenSSL's
+// verdict with it, as soon as a handshake fails, sometimes before it tells
+// this client, so the verdict is kept here as the check makes it.
+std::string MqttClient::setUpTls()
 {
-    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    if (!context)
-        return;  // libmosquitto makes its own; a refusal is then told less precisely
-    SSL_CTX_set_cert_verify_callback(context, &MqttClient::checkCertificate, this);
-    mosquitto_void_option(mosq_, MOSQ_OPT_SSL_CTX, context);  // libmosquitto keeps its own reference
-    SSL_CTX_free(context);
+    const QString caFile = QString::fromStdString(settings_.caFile);
+    if (!QFileInfo(caFile).isReadable())
+        return "CA 文件 " + settings_.caFile + " 不存在或不能读取";
+    if (!holdsCertificate(caFile))
+        return "CA 文件 " + settings_.caFile + " 里没有证书（no PEM certificate）";
+    int major = 0, minor = 0, revision = 0;
+    mosquitto_lib_version(&major, &minor, &revision);
+    if (major * 1000000 + minor * 1000 + revision < kOldestLibmosquitto)
+        return "TLS 需要 libmosquitto 2.0.0 或更新的版本（this is " + std::to_string(major) + "." +
+               std::to_string(minor) + "." + std::to_string(revision) + "）";
+    tls_ = SSL_CTX_new(TLS_client_method());
+    if (!tls_)
+        return "TLS 不能用（" + opensslError() + "）";
+    SSL_CTX_set_min_proto_version(tls_, TLS1_2_VERSION);
+    SSL_CTX_set_options(tls_, SSL_OP_NO_COMPRESSION);
+    if (SSL_CTX_load_verify_locations(tls_, settings_.caFile.c_str(), nullptr) != 1)
+        return "CA 文件 " + settings_.caFile + " 不能用（" + opensslError() + "）";
+    X509_VERIFY_PARAM* check = SSL_CTX_get0_param(tls_);
+    X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    const bool named = isAddress(settings_.host) ? X509_VERIFY_PARAM_set1_ip_asc(check, settings_.host.c_str()) == 1
+                                                 : X509_VERIFY_PARAM_set1_host(check, settings_.host.c_str(), 0) == 1;
+    if (!named)
+        return "TLS 不能用：代理服务器的名字 " + settings_.host + " 不能用来检查证书（" + opensslError() + "）";
+    SSL_CTX_set_verify(tls_, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(tls_, &MqttClient::checkCertificate, this);
+    if (const int rc = mosquitto_int_option(mosq_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0); rc != MOSQ_ERR_SUCCESS)
+        return "TLS 不能用（libmosquitto: " + reasonOf(rc) + "）";
+    if (const int rc = mosquitto_void_option(mosq_, MOSQ_OPT_SSL_CTX, tls_); rc != MOSQ_ERR_SUCCESS)
+        return "TLS 不能用（libmosquitto: " + reasonOf(rc) + "）";
+    return {};
 }
 
 int MqttClient::checkCertificate(X509_STORE_CTX* check, void* self)
 {
     const int ok = X509_verify_cert(check);
-    static_cast<MqttClient*>(self)->certificateCheck_ = X509_STORE_CTX_get_error(check);
-    return ok > 0 ? 1 : 0;  // an error counts as a refusal, as in OpenSSL's own call
+    const long verdict = X509_STORE_CTX_get_error(check);
+    // An error without a reason still refuses, as OpenSSL's own call would.
+    static_cast<MqttClient*>(self)->certificateCheck_ =
+        ok > 0 ? X509_V_OK : (verdict == X509_V_OK ? X509_V_ERR_UNSPECIFIED : verdict);
+    return ok > 0 ? 1 : 0;
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc) { static_cast<MqttClient*>(self)->connectAnswered(rc); }
@@ -236,6 +284,12 @@ void MqttClient::connectAnswered(int rc)
     connecting_ = false;
     if (rc != 0) {
         lost("代理服务器拒绝了连接（" + std::string(mosquitto_connack_string(rc)) + "）");
+        return;
+    }
+    // With TLS asked for, a connection that did not go through this client's
+    // check of the certificate is not used, whatever libmosquitto did.
+    if (settings_.tls() && (mosquitto_ssl_get(mosq_) == nullptr || certificateCheck_ != X509_V_OK)) {
+        lost("连接没有经过证书检查，不用（the connection was not made through the TLS check of " + broker() + "）");
         return;
     }
     connected_ = true;
@@ -320,7 +374,7 @@ void MqttClient::failed(int rc)
     else if (connected_)
         why = "与代理服务器 " + broker() + " 的连接断开（" + reasonOf(rc) + "）";
     else if (rc == MOSQ_ERR_TLS)
-        why = tlsFailureText(certificateCheck_, settings_.caFile, settings_.host);
+        why = tlsFailureText(certificateCheck_.value_or(X509_V_OK), settings_.caFile, settings_.host);
     // libmosquitto says so itself, or passes the system's code (on Windows
     // Winsock's, WSAECONNREFUSED).
     else if (rc == MOSQ_ERR_CONN_REFUSED || (rc == MOSQ_ERR_ERRNO && (error == ECONNREFUSED || error == 10061)))

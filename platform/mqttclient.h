@@ -16,9 +16,11 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 struct mosquitto;
+struct ssl_ctx_st;
 struct x509_store_ctx_st;
 class QHostInfo;
 class QSocketNotifier;
@@ -27,8 +29,8 @@ namespace lumo {
 
 // Why a TLS handshake failed, in the operator's words, from the result of
 // OpenSSL's check of the broker's certificate (X509_V_ERR_...): not signed
-// by the CA file's authority, made for another host name, out of date, or
-// something else of TLS; OpenSSL's text follows.
+// by the CA file's authority, made for another host name or address, out of
+// date, or something else of TLS; OpenSSL's text follows.
 std::string tlsFailureText(long verifyResult, const std::string& caFile, const std::string& host);
 
 class MqttClient : public QObject {
@@ -49,7 +51,7 @@ private:
     static void onDisconnect(mosquitto*, void* self, int rc);
     static int checkCertificate(x509_store_ctx_st* check, void* self);
 
-    void keepCertificateCheck();
+    std::string setUpTls();
 
     void lookUp();
     void lookedUp(const QHostInfo& info);
@@ -82,9 +84,11 @@ private:
     bool connected_ = false;
     bool connecting_ = false;
     bool pumpQueued_ = false;
-    // OpenSSL's verdict on the broker's certificate in this connection attempt
-    // (0, X509_V_OK, while nothing is against it).
-    long certificateCheck_ = 0;
+    ssl_ctx_st* tls_ = nullptr;  // this client's TLS context, when TLS is asked for
+    // OpenSSL's verdict on the broker's certificate in this connection
+    // attempt (X509_V_OK: trusted and made for the broker); nothing before
+    // the check has run.
+    std::optional<long> certificateCheck_;
     std::string unusable_;  // why the settings cannot work (a CA file missing or without a certificate)
     QElapsedTimer connectingFor_;
 };

@@ -29,14 +29,33 @@ for dll in libstdc++-6.dll libwinpthread-1.dll; do
 done
 export WINEPATH=$path
 
-# A broker for the publishing test.
+# A broker for the publishing tests: plain, and over TLS with a certificate
+# for localhost and 127.0.0.1, one for another name, one out of date
+# (tests/e2e/test-certificates.sh).
 broker_dir=$(mktemp -d)
-broker_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$broker_port" > "$broker_dir/mosquitto.conf"
+chmod 755 "$broker_dir"
+bash tests/e2e/test-certificates.sh "$broker_dir"
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+broker_port=$(free_port)
+tls_ports=()
+{
+  printf 'persistence false\nallow_anonymous true\nlistener %s 127.0.0.1\n' "$broker_port"
+  for certificate in localhost otherhost expired; do
+    port=$(free_port)
+    tls_ports+=("$port")
+    printf 'listener %s 127.0.0.1\ncafile %s/ca.pem\ncertfile %s/%s.pem\nkeyfile %s/%s.key\n' \
+      "$port" "$broker_dir" "$broker_dir" "$certificate" "$broker_dir" "$certificate"
+  done
+} > "$broker_dir/mosquitto.conf"
 mosquitto -c "$broker_dir/mosquitto.conf" >"$broker_dir/log" 2>&1 & broker=$!
 end_broker() { kill "$broker" 2>/dev/null || true; rm -rf "$broker_dir"; wine_session_end; }
 trap end_broker EXIT
 export LUMO_TEST_BROKER_PORT=$broker_port
+export LUMO_TEST_TLS_PORTS=$(IFS=,; echo "${tls_ports[*]}") LUMO_TEST_CERTIFICATES=$broker_dir
+for _ in $(seq 50); do
+  (exec 3<>"/dev/tcp/127.0.0.1/${tls_ports[2]}") 2>/dev/null && break
+  sleep 0.1
+done
 
 unit=$(wine_ctest "$build" windows) || exit 1
 echo "$unit"
@@ -63,9 +82,10 @@ runs=$(grep -a -c '^\[       OK \]' "$build/e2e.txt")
 # The setup file: installed silently, used, reinstalled, removed, in a Wine
 # prefix that has nothing else.
 setup=$(bash scripts/windows-package.sh | tail -n 1)
+former_setup=$(bash tests/package/former-layout.sh setup "$top/$build/stage" | tail -n 1)
 wine_session_end
 rm -rf "$build/wine-setup"
 wine_session_start "$top/$build/wine-setup" "$com1"
 unset WINEPATH
-e2e_run setup 'WindowsSetup.*' LUMO_SETUP="$setup"
+e2e_run setup 'WindowsSetup.*' LUMO_SETUP="$setup" LUMO_FORMER_SETUP="$former_setup"
 echo "windows: ${unit#windows: }; $runs end-to-end runs of the programs; $(basename "$setup") ($(( $(stat -c %s "$setup") / 1024 )) KiB) installed, used and removed; pictures in out/windows"

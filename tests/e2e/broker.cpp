@@ -60,10 +60,14 @@ void Broker::stop()
         kill();
 }
 
-Subscriber::Subscriber(int port, const QString& topic)
+Subscriber::Subscriber(int port, const QString& topic, const Reach& reach)
 {
-    process_.start(QStringLiteral("mosquitto_sub"),
-                   {"-h", "127.0.0.1", "-p", QString::number(port), "-v", "-t", topic});
+    QStringList arguments = {"-h", reach.host, "-p", QString::number(port), "-v", "-t", topic};
+    if (!reach.caFile.isEmpty())
+        arguments << "--cafile" << reach.caFile;
+    if (!reach.user.isEmpty())
+        arguments << "-u" << reach.user << "-P" << reach.password;
+    process_.start(QStringLiteral("mosquitto_sub"), arguments);
     process_.waitForStarted(5000);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A mosquitto broker of the test's own on a free localhost port, and a
 // subscriber (mosquitto_sub) that keeps the newest payload of every topic.
+// Certificates for brokers over TLS: tests/e2e/test-certificates.sh.
 
 #include <QMap>
 #include <QProcess>
@@ -28,15 +29,25 @@ private:
     int port_ = 0;
 };
 
+// How a subscriber reaches the broker beyond its port: TLS with a CA file
+// (then by host name or address, checked as the station checks it), a login.
+struct Reach {
+    QString host = QStringLiteral("127.0.0.1");
+    QString caFile;
+    QString user, password;
+};
+
 class Subscriber {
 public:
-    Subscriber(int port, const QString& topic = QStringLiteral("lumoscan/#"));
+    Subscriber(int port, const QString& topic = QStringLiteral("lumoscan/#"), const Reach& reach = {});
     ~Subscriber();
 
     // The newest payload of each topic seen so far (retained ones included).
     const QMap<QString, QByteArray>& latest();
     // Every payload of one topic, in order.
     QList<QByteArray> history(const QString& topic);
+    // What mosquitto_sub said of itself (why it could not connect).
+    QByteArray errors() { return process_.readAllStandardError(); }
 
 private:
     void read();

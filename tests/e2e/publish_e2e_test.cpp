@@ -173,90 +173,143 @@ TEST(Publishing, TwoStationsOneBrokerAndTheWillOfAKilledOne)
     EXPECT_TRUE(waitFor([&] { return subscriber.latest().value("lumoscan/line13/status") == "offline"; }, 3000));
 }
 
-// Publishing that cannot work is told below the editor box, each reason in
-// words of its own; the station polls as it would without it. Among them a
-// broker over TLS that the station cannot trust, one made for another name,
-// a CA file without a certificate, and a broker that takes the connection
-// and never answers.
-TEST(Publishing, SettingsThatCannotWorkAreToldAndPollingGoesOn)
+// A file of the test's own, readable by anyone (a broker that dropped root
+// reads it too).
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    return file.fileName();
+}
+
+QTemporaryDir& openToAll(QTemporaryDir& dir)
+{
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ReadOther | QFileDevice::ExeOther);
+    return dir;
+}
+
+// How publishing goes is told below the editor box, each reason a broker
+// cannot be used in words of its own, and the station polls as it would
+// without it. Over TLS the right CA file connects, by host name and by an
+// address in the certificate, and a subscriber with the same CA file gets
+// the station's picture; an untrusted authority, a certificate for another
+// name or address, an expired one, a missing CA file and one without a
+// certificate are refused, and a refused station never says it is connected.
+// A password without TLS is told to go unencrypted. The broker's account may
+// publish under lumoscan/<station>/# only, as README advises.
+TEST(Publishing, EachSettingIsToldConnectedOrWhyNotAndPollingGoesOn)
 {
     QTemporaryDir keys;
-    const QString makeKeys = QStringLiteral(
-        "set -e; key() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \"$@\" 2>/dev/null; }; "
-        "key -x509 -keyout ca.key -out ca.pem -days 2 -subj /CN=lumoscan-test-ca; "
-        "key -x509 -keyout other-ca.key -out other-ca.pem -days 2 -subj /CN=another-ca; "
-        "key -keyout server.key -out server.csr -subj /CN=otherhost; "
-        "printf 'subjectAltName=DNS:otherhost\\n' > san; "
-        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
-        "-extfile san 2>/dev/null; "
-        "echo 'no certificate here' > empty.pem; chmod 644 *");
-    QProcess shell;
-    shell.setWorkingDirectory(keys.path());
-    shell.start("bash", {"-c", makeKeys});
-    ASSERT_TRUE(shell.waitForFinished(30000) && shell.exitCode() == 0) << shell.readAllStandardError().toStdString();
-    QFile::setPermissions(keys.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                           QFileDevice::ReadOther | QFileDevice::ExeOther);
-    Broker tls(QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key")
-                   .arg(keys.path()));
-    const QString tlsBroker = "localhost:" + QString::number(tls.port());
+    openToAll(keys);
+    ASSERT_EQ(QProcess::execute("bash", {LUMO_TEST_CERTIFICATES, keys.path()}), 0);
+    const auto tlsBroker = [&](const char* certificate) {
+        return QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/%2.pem\nkeyfile %1/%2.key")
+            .arg(keys.path(), certificate);
+    };
+    Broker right(tlsBroker("localhost")), otherName(tlsBroker("otherhost")), expired(tlsBroker("expired"));
+    const auto at = [](const char* host, const Broker& broker) { return host + (":" + QString::number(broker.port())); };
     // Takes the connection and says nothing.
     QTcpServer mute;
     ASSERT_TRUE(mute.listen(QHostAddress::LocalHost));
     QList<QTcpSocket*> held;
     QObject::connect(&mute, &QTcpServer::newConnection, [&] { held << mute.nextPendingConnection(); });
 
-    // The broker reads its password file after dropping root for its own user.
+    // The station's account may only publish under its own topics; a
+    // watcher may read them.
     QTemporaryDir secrets;
-    QFile::setPermissions(secrets.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    openToAll(secrets);
     const QString passwords = secrets.filePath("passwords");
-    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-c", "-b", passwords, "operator", "right"}), 0);
+    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-c", "-b", passwords, "line", "Pa55-right"}), 0);
+    ASSERT_EQ(QProcess::execute("mosquitto_passwd", {"-b", passwords, "watcher", "seen"}), 0);
     QFile::setPermissions(passwords, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
-    Broker withPasswords(QStringLiteral("allow_anonymous false\npassword_file ") + passwords);
+    const QString acl = writeFile(secrets, "acl", "user line\ntopic write lumoscan/line/#\n\nuser watcher\ntopic read lumoscan/#\n");
+    Broker withPasswords("allow_anonymous false\npassword_file " + passwords + "\nacl_file " + acl);
+    const QString rightPassword = writeFile(secrets, "right", "Pa55-right\n");
+    const QString wrongPassword = writeFile(secrets, "wrong", "Pa55-wrong\n");
     const int closedPort = Broker().port();  // started and stopped again at once
+    const QString plainPasswords = "127.0.0.1:" + QString::number(withPasswords.port());
     const struct {
         const char* name;
-        QStringList publish;  // replaces the --publish arguments
+        QStringList publish;  // the --publish arguments
         const char* told;
+        Reach subscriber{};   // given: the station connects, and this subscriber gets its picture
         int withinMs = 6000;
     } cases[] = {
         {"name that does not resolve", {"--publish", "no-such-broker.invalid:1883", "line"}, "找不到代理服务器"},
         {"nobody listening", {"--publish", "127.0.0.1:" + QString::number(closedPort), "line"}, "端口没有接受连接"},
         {"wrong password",
-         {"--publish", "127.0.0.1:" + QString::number(withPasswords.port()), "line", "--publish-user", "operator",
-          "--publish-password", "wrong"},
+         {"--publish", plainPasswords, "line", "--publish-user", "line", "--publish-password-file", wrongPassword},
          "拒绝了连接"},
-        {"CA file missing",
-         {"--publish", "127.0.0.1:" + QString::number(withPasswords.port()), "line", "--publish-ca", "/nonexistent/ca.pem"},
-         "CA 文件"},
+        {"password without TLS",
+         {"--publish", plainPasswords, "line", "--publish-user", "line", "--publish-password-file", rightPassword},
+         "；注意：密码未加密，明文发送给代理服务器", {"127.0.0.1", {}, "watcher", "seen"}},
+        {"CA file missing", {"--publish", at("localhost", right), "line", "--publish-ca", "/nonexistent/ca.pem"},
+         "CA 文件 /nonexistent/ca.pem 不存在或不能读取"},
         {"malformed row", {"--publish", "127.0.0.1:1883", "line/13"}, "发布设置有误，不发布：字段 station"},
-        {"certificate of another authority", {"--publish", tlsBroker, "line", "--publish-ca", keys.filePath("other-ca.pem")},
+        {"certificate of another authority",
+         {"--publish", at("localhost", right), "line", "--publish-ca", keys.filePath("other-ca.pem")},
          "的证书不受 CA 文件"},
-        {"certificate for another name", {"--publish", tlsBroker, "line", "--publish-ca", keys.filePath("ca.pem")},
-         "的证书不是为主机名 localhost 签发的"},
-        {"CA file without a certificate", {"--publish", tlsBroker, "line", "--publish-ca", keys.filePath("empty.pem")},
-         "里没有证书"},
+        {"certificate for another name",
+         {"--publish", at("localhost", otherName), "line", "--publish-ca", keys.filePath("ca.pem")},
+         "代理服务器的证书不是为主机名 localhost 签发的（hostname mismatch）"},
+        {"certificate for another address",
+         {"--publish", at("127.0.0.1", otherName), "line", "--publish-ca", keys.filePath("ca.pem")},
+         "代理服务器的证书不是为地址 127.0.0.1 签发的（IP address mismatch）"},
+        {"certificate out of date", {"--publish", at("localhost", expired), "line", "--publish-ca", keys.filePath("ca.pem")},
+         "代理服务器的证书不在有效期内（certificate has expired）"},
+        {"CA file without a certificate",
+         {"--publish", at("localhost", right), "line", "--publish-ca", keys.filePath("empty.pem")}, "里没有证书"},
+        {"right CA file, by host name", {"--publish", at("localhost", right), "line", "--publish-ca", keys.filePath("ca.pem")},
+         "发布：已连接 localhost:", {"localhost", keys.filePath("ca.pem")}},
+        {"right CA file, by address", {"--publish", at("127.0.0.1", right), "line", "--publish-ca", keys.filePath("ca.pem")},
+         "发布：已连接 127.0.0.1:", {"127.0.0.1", keys.filePath("ca.pem")}},
         {"broker that never answers", {"--publish", "127.0.0.1:" + QString::number(mute.serverPort()), "line"},
-         "秒内没有应答", 15000},
+         "秒内没有应答", {}, 15000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        const bool connects = !c.subscriber.host.isEmpty();
         ProgramDir dir;
         QStringList args = c.publish;
         args << dir.file("lumo.mdb") << "1" << "100" << "4" << "9600";
         ASSERT_EQ(QProcess::execute(QStringLiteral(LUMO_MKLUMODB), args), 0);
         Simulator sim(dir, scenario("modbus", 4));
+        QStringList shown;  // every line the station showed, outliving it
         StationRun run(dir, Protocol::Modbus);
-        ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
         QLineEdit* told = run.station->mainWindow().publishField();
+        QObject::connect(told, &QLineEdit::textChanged, [&](const QString& text) { shown << text; });
+        ASSERT_EQ(run.station->start(), lumo::StartupResult::Polling);
         EXPECT_TRUE(waitFor([&] { return told->text().contains(QString::fromUtf8(c.told)); }, c.withinMs))
             << c.name << ": " << told->text().toStdString();
         std::printf("[ told     ] %s: %s\n", c.name, told->text().toUtf8().constData());
         EXPECT_TRUE(told->isVisibleTo(&run.station->mainWindow()));
-        EXPECT_FALSE(told->text().contains("wrong")) << "the password is never shown";
+        for (const QString& text : shown)
+            EXPECT_FALSE(text.contains("Pa55")) << "the password is never shown: " << text.toStdString();
         EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4.25"; }, 5000))
             << "polling must go on: " << run.cell(4, 0) << "\n" << run.lineReport(4);
         EXPECT_TRUE(run.dialogs.informed.empty());
+        if (connects) {
+            EXPECT_TRUE(told->text().startsWith("发布：已连接")) << told->text().toStdString();
+            // A subscriber that comes later gets the whole picture, retained.
+            Subscriber later(c.publish[1].section(':', -1).toInt(), "lumoscan/#", c.subscriber);
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    for (int n = 1; n <= 4; ++n)
+                        if (!messageMatchesCells(run, n, later.latest().value(QString("lumoscan/line/instrument/%1").arg(n))))
+                            return false;
+                    return later.latest().value("lumoscan/line/status") == "online";
+                },
+                8000))
+                << later.errors().toStdString();
+        } else {
+            waitFor([] { return false; }, 300);  // a connection that would come after the refusal
+            for (const QString& text : shown)
+                EXPECT_FALSE(text.startsWith("发布：已连接")) << "a refused station said: " << text.toStdString();
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,7 +55,9 @@ struct Program {
             options.row.com = port;
             EXPECT_TRUE(lumo::mklumodb::writeSettingsFile(options).ok());
         }
-        station = std::make_unique<lumo::Station>(lumo::lumoscan13Config(), dir.filePath("lumoscan13.exe"), &dialogs);
+        lumo::StationConfig config = lumo::lumoscan13Config();
+        config.dataDirectory = dir.filePath("data");  // never the machine's
+        station = std::make_unique<lumo::Station>(config, dir.filePath("lumoscan13.exe"), &dialogs);
     }
     lumo::MainWindow& form1() { return station->mainWindow(); }
 
@@ -107,7 +110,9 @@ TEST(StationCommands, AConfirmedChangeIsStoredAndEndsTheProgram)
 // Every payload of every topic under lumoscan/, as a plant's client sees it.
 class Subscriber {
 public:
-    explicit Subscriber(int port)
+    // caFile: over TLS, the broker's certificate checked against it (and
+    // against host) by libmosquitto itself.
+    explicit Subscriber(int port, const std::string& host = "127.0.0.1", const std::string& caFile = {})
     {
         mosquitto_lib_init();
         client_ = mosquitto_new(nullptr, true, this);
@@ -115,7 +120,9 @@ public:
             static_cast<Subscriber*>(self)->latest[message->topic] =
                 std::string(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
         });
-        connected_ = mosquitto_connect(client_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS &&
+        if (!caFile.empty() && mosquitto_tls_set(client_, caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != 0)
+            return;
+        connected_ = mosquitto_connect(client_, host.c_str(), port, 30) == MOSQ_ERR_SUCCESS &&
                      mosquitto_subscribe(client_, nullptr, "lumoscan/#", 1) == MOSQ_ERR_SUCCESS;
     }
     ~Subscriber() { mosquitto_destroy(client_); }
@@ -173,6 +180,108 @@ TEST(StationPublishing, ABrokerOnThisMachineGetsValuesAndTheStationsState)
     EXPECT_TRUE(plant.waitFor("lumoscan/station-test/status", "offline"));
 }
 
+// Brokers over TLS with the certificates of tests/e2e/test-certificates.sh,
+// one certificate made for localhost and 127.0.0.1, one for another name,
+// one out of date. Under Wine the test command starts them and names them
+// (LUMO_TEST_TLS_PORTS, LUMO_TEST_CERTIFICATES); on Linux they are started
+// here.
+struct TlsBrokers {
+    TlsBrokers()
+    {
+#ifdef _WIN32
+        const QStringList ports = qEnvironmentVariable("LUMO_TEST_TLS_PORTS").split(',');
+        if (ports.size() == 3) {
+            right = ports[0].toInt();
+            otherName = ports[1].toInt();
+            expired = ports[2].toInt();
+        }
+        certificates = "Z:" + qEnvironmentVariable("LUMO_TEST_CERTIFICATES");
+#else
+        QFile::setPermissions(keys.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                               QFileDevice::ReadOther | QFileDevice::ExeOther);
+        if (QProcess::execute("bash", {LUMO_TEST_CERTIFICATES, keys.path()}) != 0)
+            return;
+        certificates = keys.path();
+        const auto start = [&](std::unique_ptr<lumo::testing::Broker>& broker, const char* name) {
+            broker = std::make_unique<lumo::testing::Broker>(
+                QStringLiteral("allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/%2.pem\nkeyfile %1/%2.key")
+                    .arg(keys.path(), name));
+            return broker->port();
+        };
+        right = start(brokers[0], "localhost");
+        otherName = start(brokers[1], "otherhost");
+        expired = start(brokers[2], "expired");
+#endif
+    }
+    bool ready() const { return right > 0 && otherName > 0 && expired > 0; }
+    std::string file(const char* name) const { return (certificates + '/' + name).toStdString(); }
+
+    int right = 0, otherName = 0, expired = 0;
+    QString certificates;
+#ifndef _WIN32
+    QTemporaryDir keys;
+    std::unique_ptr<lumo::testing::Broker> brokers[3];
+#endif
+};
+
+// The station's client over TLS, on both systems: the right CA file connects
+// by host name and by an address in the certificate, and a subscriber with
+// the same CA file gets what it published; each refusal is told by what is
+// wrong, and the client never says it is connected.
+TEST(StationPublishing, OverTlsTheRightCaConnectsAndEachRefusalSaysWhy)
+{
+    const TlsBrokers tls;
+    ASSERT_TRUE(tls.ready()) << "the test command names the TLS brokers in LUMO_TEST_TLS_PORTS";
+    const struct {
+        const char* name;
+        const char* host;
+        int port;
+        const char* ca;
+        const char* told;  // connected when empty
+    } cases[] = {
+        {"by host name", "localhost", tls.right, "ca.pem", ""},
+        {"by address", "127.0.0.1", tls.right, "ca.pem", ""},
+        {"another authority", "localhost", tls.right, "other-ca.pem", "代理服务器的证书不受 CA 文件"},
+        {"another name", "localhost", tls.otherName, "ca.pem", "代理服务器的证书不是为主机名 localhost 签发的"},
+        {"another address", "127.0.0.1", tls.otherName, "ca.pem", "代理服务器的证书不是为地址 127.0.0.1 签发的"},
+        {"out of date", "localhost", tls.expired, "ca.pem", "代理服务器的证书不在有效期内"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        lumo::PublishSettings settings;
+        settings.host = c.host;
+        settings.port = c.port;
+        settings.station = "tls-test";
+        settings.caFile = tls.file(c.ca);
+        lumo::Publisher publisher(settings.station, [] { return std::int64_t{1765000000000}; });
+        std::vector<std::string> states;
+        auto client = std::make_unique<lumo::MqttClient>(settings, publisher,
+                                                         [&](const std::string& state) { states.push_back(state); });
+        client->start();
+        lumo::InstrumentReading reading;
+        reading.quantities[0] = lumo::Quantity::ofFloat(12.5f);
+        publisher.instrumentAnswered(7, reading, true);
+        const std::string told = std::string("发布：") + c.told;
+        EXPECT_TRUE(waitFor([&] { return client->isConnected() || (*c.told && !states.empty() && states.back().rfind(told, 0) == 0); },
+                            10000))
+            << (states.empty() ? "(nothing)" : states.back());
+        std::printf("[ told     ] %s: %s\n", c.name, states.empty() ? "(nothing)" : states.back().c_str());
+        if (*c.told == '\0') {
+            ASSERT_TRUE(client->isConnected()) << (states.empty() ? "(nothing)" : states.back());
+            EXPECT_EQ(states.back().rfind("发布：已连接", 0), 0u) << states.back();
+            Subscriber plant(c.port, c.host, settings.caFile);
+            ASSERT_TRUE(plant.connected());
+            EXPECT_TRUE(plant.waitFor("lumoscan/tls-test/status", "online"));
+            EXPECT_TRUE(plant.waitFor("lumoscan/tls-test/instrument/7", "\"flow\":12.5"));
+        } else {
+            waitFor([] { return false; }, 300);
+            EXPECT_FALSE(client->isConnected());
+            for (const std::string& state : states)
+                EXPECT_NE(state.rfind("发布：已连接", 0), 0u) << state;
+        }
+    }
+}
+
 // What OpenSSL's check of a broker's certificate found, in the operator's
 // words first.
 TEST(StationPublishing, ARefusedCertificateIsToldByWhatIsWrongWithIt)
@@ -182,6 +291,7 @@ TEST(StationPublishing, ARefusedCertificateIsToldByWhatIsWrongWithIt)
         const char* told;
     } cases[] = {
         {X509_V_ERR_HOSTNAME_MISMATCH, "代理服务器的证书不是为主机名 broker.plant 签发的（hostname mismatch）"},
+        {X509_V_ERR_IP_ADDRESS_MISMATCH, "代理服务器的证书不是为地址 broker.plant 签发的（IP address mismatch）"},
         {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, "代理服务器的证书不受 CA 文件 ca.pem 信任（unable to get local issuer"},
         {X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "代理服务器的证书不受 CA 文件 ca.pem 信任（self-signed certificate"},
         {X509_V_ERR_CERT_HAS_EXPIRED, "代理服务器的证书不在有效期内（certificate has expired"},
