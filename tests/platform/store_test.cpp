@@ -14,10 +14,12 @@
 #include <iterator>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -451,6 +453,43 @@ TEST(MklumodbArguments, RefusesWhatItCannotWrite)
         EXPECT_FALSE(parseArguments(arguments).ok()) << arguments.size();
 }
 
+// The broker's password never comes on the command line, where the process
+// list and the shell's history keep it: the old option says what to use.
+TEST(MklumodbArguments, ThePasswordComesFromAFileOrStandardInput)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        const char* refusal;  // accepted when empty
+        const char* passwordFile = "";
+    } cases[] = {
+        {{"--publish", "b", "s", "--publish-user", "u", "--publish-password", "secret", "p"},
+         "--publish-password is not taken: a password on the command line shows in the process list and the shell's "
+         "history; give it with --publish-password-file FILE, or --publish-password-file - to read it from standard "
+         "input"},
+        {{"--publish", "b", "s", "--publish-password-file", "pw", "p"}, "--publish-password-file goes with --publish-user"},
+        {{"--publish-password-file", "pw", "p"}, "--publish-user, --publish-password-file and --publish-ca go with --publish"},
+        {{"--publish", "b", "s", "--publish-user", "u", "--publish-password-file", "pw", "p"}, "", "pw"},
+        {{"--publish", "b", "s", "--publish-user", "u", "--publish-password-file", "-", "p"}, "", "-"},
+        {{"--publish", "b", "s", "--publish-user", "u", "p"}, ""},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parseArguments(c.arguments);
+        if (*c.refusal) {
+            ASSERT_FALSE(parsed.ok()) << c.refusal;
+            EXPECT_EQ(parsed.error().rfind(c.refusal, 0), 0u) << parsed.error();
+        } else {
+            ASSERT_TRUE(parsed.ok()) << parsed.error();
+            EXPECT_EQ(parsed.value().passwordFile.value_or(""), c.passwordFile);
+        }
+    }
+
+    std::istringstream typed("from stdin\r\nnext line\n"), nothing("\n");
+    EXPECT_EQ(lumo::mklumodb::readPassword("-", typed).value(), "from stdin");
+    EXPECT_EQ(lumo::mklumodb::readPassword("-", nothing).error(), "no password in standard input");
+    EXPECT_EQ(lumo::mklumodb::readPassword("/nonexistent/pw", nothing).error(),
+              "cannot read the password file /nonexistent/pw");
+}
+
 TEST_F(StoreTest, MklumodbWritesASettingsFileTheStoreReads)
 {
     Options options;
@@ -483,12 +522,106 @@ TEST_F(StoreTest, MklumodbKeepsAnExistingFileUnlessForced)
     EXPECT_EQ(directoryEntries(), std::vector<fs::path>{file_}) << "temporary file left behind";
 }
 
+#ifndef _WIN32
+// What mklumodb leaves on disk: a replaced file keeps its mode and group
+// (root rewriting an installed station's file must not take it from the
+// operators), a new file in a setgid directory is the group's to write, a
+// file with a password is nobody else's, and a link planted under the
+// temporary name is never written through.
+TEST_F(StoreTest, MklumodbGivesTheFileTheRightsItMustHave)
+{
+    const mode_t mask = ::umask(022);
+    const struct {
+        const char* name;
+        std::optional<mode_t> replaced;  // the mode of the file replaced
+        bool setgidDirectory;
+        bool password;
+        mode_t expected;
+    } cases[] = {
+        {"replaced, group-writable", 0660, false, false, 0660},
+        {"replaced, others may read", 0644, false, false, 0644},
+        {"replaced, with a password", 0664, false, true, 0660},
+        {"new, plain directory", std::nullopt, false, false, 0644},
+        {"new, setgid directory", std::nullopt, true, false, 0660},
+        {"new, with a password", std::nullopt, false, true, 0640},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(file_);
+        ::chmod(dir_.c_str(), c.setgidDirectory ? 02775 : 0755);
+        if (c.replaced) {
+            runSql(file_, kStandardTable);
+            ::chmod(file_.c_str(), *c.replaced);
+        }
+        Options options;
+        options.path = file_.string();
+        options.existing = Existing::Replace;
+        if (c.password)
+            options.publish = lumo::mklumodb::PublishRow{"broker", 0, "line", "user", "secret", ""};
+        ASSERT_TRUE(writeSettingsFile(options).ok());
+        struct stat made {};
+        ASSERT_EQ(::stat(file_.c_str(), &made), 0);
+        EXPECT_EQ(made.st_mode & 07777, c.expected) << std::oct << (made.st_mode & 07777);
+        expectRecord(load(), "200", "13", "1", "9600");
+    }
+    ::chmod(dir_.c_str(), 0755);
+
+    // Someone who may write the directory plants a link where the file is built.
+    const fs::path victim = dir_ / "victim";
+    writeBytes(victim, "untouched");
+    fs::create_symlink(victim, dir_ / ("lumo.mdb.tmp" + std::to_string(::getpid())));
+    Options options;
+    options.path = file_.string();
+    options.existing = Existing::Replace;
+    EXPECT_TRUE(writeSettingsFile(options).ok()) << "the planted link is removed, then the file made afresh";
+    EXPECT_EQ(fileBytes(victim), "untouched");
+    ::umask(mask);
+}
+#endif
+
 TEST_F(StoreTest, MklumodbIntoAMissingDirectoryFailsAndLeavesNothing)
 {
     Options options;
     options.path = (dir_ / "gone" / "lumo.mdb").string();
     EXPECT_FALSE(writeSettingsFile(options).ok());
     EXPECT_TRUE(directoryEntries().empty());
+}
+
+// Which settings file a station uses: the one beside the program when there
+// is one, else the data directory's; with neither, the message names both.
+TEST_F(StoreTest, TheFileBesideTheProgramWinsElseTheDataDirectorys)
+{
+    const fs::path program = dir_ / "program", data = dir_ / "data";
+    fs::create_directories(program);
+    fs::create_directories(data);
+    const lumo::SettingsPlaces places{program.string(), data.string()};
+    const struct {
+        const char* name;
+        bool beside, inData;
+        fs::path used;
+    } cases[] = {
+        {"beside only", true, false, program / "lumo.mdb"},
+        {"data directory only", false, true, data / "lumo.mdb"},
+        {"both", true, true, program / "lumo.mdb"},
+        {"neither", false, false, data / "lumo.mdb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(program / "lumo.mdb");
+        fs::remove(data / "lumo.mdb");
+        if (c.beside)
+            runSql(program / "lumo.mdb", kStandardTable);
+        if (c.inData)
+            runSql(data / "lumo.mdb", kStandardTable);
+        SqliteSettingsStore store(places);
+        EXPECT_EQ(fs::path(store.filePath()), c.used);
+        const StoreOutcome loaded = store.load();
+        EXPECT_EQ(loaded.ok(), c.beside || c.inData);
+        EXPECT_EQ(loaded.cause, c.beside || c.inData ? ""
+                                                     : "找不到设置文件：程序旁边没有 " + (program / "lumo.mdb").string() +
+                                                           "，本机的数据目录里也没有 " + (data / "lumo.mdb").string() +
+                                                           "。安装包把默认的设置文件放在数据目录里，构建把它放在程序旁边。");
+    }
 }
 
 // The build places a default file beside this test program, as it does

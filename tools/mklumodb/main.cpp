@@ -14,7 +14,16 @@ int main(int argc, char** argv)
         std::cerr << "mklumodb: " << options.error() << "\n" << usage();
         return 2;
     }
-    const lumo::Status written = writeSettingsFile(options.value());
+    Options settings = options.value();
+    if (settings.passwordFile) {
+        const lumo::Result<std::string> password = readPassword(*settings.passwordFile, std::cin);
+        if (!password.ok()) {
+            std::cerr << "mklumodb: " << password.error() << "\n";
+            return 2;
+        }
+        settings.publish->password = password.value();
+    }
+    const lumo::Status written = writeSettingsFile(settings);
     if (!written.ok()) {
         std::cerr << "mklumodb: " << written.error() << "\n";
         return 1;

@@ -4,7 +4,11 @@
 
 #include <charconv>
 #include <filesystem>
+#include <fstream>
+#include <istream>
 #include <system_error>
+
+#include "filerights.h"
 
 #include <unistd.h>
 
@@ -98,11 +102,13 @@ Status createDatabase(const std::string& path, const SettingsRow& row, const std
 std::string usage()
 {
     return "usage: mklumodb [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user USER]\n"
-           "                [--publish-password PASSWORD] [--publish-ca FILE]] <path> [com timer num Settings]\n"
+           "                [--publish-password-file FILE|-] [--publish-ca FILE]] <path> [com timer num Settings]\n"
            "Creates a settings file with table lumoe and one row (default: 1 200 13 9600).\n"
-           "An existing file is refused; --force replaces it, --if-missing keeps it.\n"
+           "An existing file is refused; --force replaces it (keeping its mode and group),\n"
+           "--if-missing keeps it.\n"
            "--publish adds table publish: the station publishes to that MQTT broker\n"
-           "as lumoscan/STATION/...; --publish-ca turns TLS on, verified against FILE.\n";
+           "as lumoscan/STATION/...; --publish-ca turns TLS on, verified against FILE.\n"
+           "The password is the first line of FILE, or of standard input for -.\n";
 }
 
 Result<Options> parseArguments(const std::vector<std::string>& arguments)
@@ -135,12 +141,18 @@ Result<Options> parseArguments(const std::vector<std::string>& arguments)
             publish.station = *value(2);
             publishing = true;
             i += 2;
-        } else if (argument == "--publish-user" || argument == "--publish-password" || argument == "--publish-ca") {
+        } else if (argument == "--publish-password") {
+            return Result<Options>::failure(
+                "--publish-password is not taken: a password on the command line shows in the process list and "
+                "the shell's history; give it with --publish-password-file FILE, or --publish-password-file - "
+                "to read it from standard input");
+        } else if (argument == "--publish-user" || argument == "--publish-password-file" || argument == "--publish-ca") {
             if (!value(1))
                 return Result<Options>::failure(argument + " takes a value");
-            std::string& field = argument == "--publish-user" ? publish.username
-                                 : argument == "--publish-password" ? publish.password : publish.cafile;
-            field = *value(1);
+            if (argument == "--publish-password-file")
+                options.passwordFile = *value(1);
+            else
+                (argument == "--publish-user" ? publish.username : publish.cafile) = *value(1);
             publishDetail = true;
             i += 1;
         } else if (argument.rfind("--", 0) == 0) {
@@ -150,7 +162,10 @@ Result<Options> parseArguments(const std::vector<std::string>& arguments)
         }
     }
     if (publishDetail && !publishing)
-        return Result<Options>::failure("--publish-user, --publish-password and --publish-ca go with --publish");
+        return Result<Options>::failure("--publish-user, --publish-password-file and --publish-ca go with --publish");
+    if (options.passwordFile && publish.username.empty())
+        return Result<Options>::failure("--publish-password-file goes with --publish-user: the broker takes a password "
+                                        "only with a user name");
     if (publishing)
         options.publish = publish;
     if (positional.size() != 1 && positional.size() != 5)
@@ -165,11 +180,28 @@ Result<Options> parseArguments(const std::vector<std::string>& arguments)
     return Result<Options>::success(options);
 }
 
+Result<std::string> readPassword(const std::string& file, std::istream& in)
+{
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file, std::ios::binary);
+        if (!opened)
+            return Result<std::string>::failure("cannot read the password file " + file);
+    }
+    std::string password;
+    std::getline(file == "-" ? in : opened, password);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (password.empty())
+        return Result<std::string>::failure("no password in " + (file == "-" ? std::string("standard input") : file));
+    return Result<std::string>::success(password);
+}
+
 Status writeSettingsFile(const Options& options)
 {
     namespace fs = std::filesystem;
     std::error_code error;
-    if (fs::exists(options.path, error)) {
+    if (fs::exists(fs::symlink_status(options.path, error))) {
         if (options.existing == Existing::Keep)
             return Status::success();
         if (options.existing == Existing::Refuse)
@@ -177,7 +209,12 @@ Status writeSettingsFile(const Options& options)
     }
     const std::string temporary = options.path + ".tmp" + std::to_string(::getpid());
     fs::remove(temporary, error);
-    Status status = createDatabase(temporary, options.row, options.publish);
+    const bool holdsPassword = options.publish && !options.publish->password.empty();
+    Status status = createPrivateFile(temporary);
+    if (status.ok())
+        status = createDatabase(temporary, options.row, options.publish);
+    if (status.ok())
+        status = giveSettingsRights(temporary, options.path, holdsPassword);
     if (status.ok()) {
         fs::rename(temporary, options.path, error);
         if (error)

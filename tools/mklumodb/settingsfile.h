@@ -3,6 +3,7 @@
 // lumoe (com INTEGER, timer TEXT, num TEXT, Settings TEXT) holding one row.
 // The programs themselves never create this file; this build-time tool does.
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,17 +39,25 @@ struct Options {
     SettingsRow row;
     Existing existing = Existing::Refuse;
     std::optional<PublishRow> publish;
+    // Where the broker's password is to be read from: a file, or "-" for
+    // standard input; never the command line itself.
+    std::optional<std::string> passwordFile;
 };
 
 // The command line without the program name:
 //   [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user U]
-//   [--publish-password P] [--publish-ca FILE]] <path> [com timer num Settings]
+//   [--publish-password-file FILE|-] [--publish-ca FILE]] <path> [com timer num Settings]
 Result<Options> parseArguments(const std::vector<std::string>& arguments);
+
+// The password: the first line of the file, or of `in` for "-", without its
+// line end; an empty one is refused.
+Result<std::string> readPassword(const std::string& file, std::istream& in);
 
 std::string usage();
 
 // Builds the file under a temporary name beside the target and renames it
-// into place, so an interrupted run never leaves a half-written settings file.
+// into place, so an interrupted run never leaves a half-written settings
+// file; its rights are set before the rename (filerights.h).
 Status writeSettingsFile(const Options& options);
 
 }  // namespace lumo::mklumodb
