@@ -4,8 +4,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "portlist.h"
@@ -95,14 +93,6 @@ bool isUtf8WithoutNul(const unsigned char* bytes, std::size_t size)
         i += length;
     }
     return true;
-}
-
-std::string absoluteSettingsPath(const std::string& directory)
-{
-    const std::filesystem::path file = std::filesystem::path(directory) / "lumo.mdb";
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-    return error ? file.string() : absolute.lexically_normal().string();
 }
 
 class Connection {
@@ -354,8 +344,13 @@ void readBack(Session& session, const Connection& db, sqlite3_int64 rowId)
 
 }  // namespace
 
-SqliteSettingsStore::SqliteSettingsStore(const std::string& programDirectory)
-    : path_(absoluteSettingsPath(programDirectory))
+SqliteSettingsStore::SqliteSettingsStore(const std::string& directory)
+    : SqliteSettingsStore(SettingsPlaces{directory, {}})
+{
+}
+
+SqliteSettingsStore::SqliteSettingsStore(const SettingsPlaces& places)
+    : path_(settingsFileOf(places)), missingCause_(missingSettingsCause(places))
 {
 }
 
@@ -365,9 +360,8 @@ StoreOutcome SqliteSettingsStore::load()
     Connection db;
     Statement query;
     if (!session.check(db.open(path_))) {
-        std::error_code error;
-        if (!std::filesystem::exists(path_, error) && !error)
-            session.outcome().cause = "找不到设置文件 " + path_ + "。程序从它旁边的这个文件读取设置；构建和安装包都会放一个默认的设置文件在那里。";
+        if (!settingsFileExists(path_))
+            session.outcome().cause = missingCause_;
         return std::move(session.outcome());
     }
     if (session.check(query.prepare(db, kSettingsQuery)) && session.check(query.stepToRow(db)))

@@ -1,6 +1,7 @@
 #pragma once
-// The settings file "lumo.mdb" beside the program, kept as an SQLite
-// database: table "lumoe", first row, fields com, timer, num and Settings.
+// The settings file "lumo.mdb", kept as an SQLite database: table "lumoe",
+// first row, fields com, timer, num and Settings. It lies beside the program
+// or in the machine's data directory (settingsplaces.h).
 //
 // Each load or save opens its own connection read-write without ever creating
 // the file, works on the first row and closes everything before it returns.
@@ -9,15 +10,18 @@
 
 #include <string>
 
+#include "settingsplaces.h"
 #include "settingsstore.h"
 
 namespace lumo {
 
 class SqliteSettingsStore : public SettingsStore {
 public:
-    // programDirectory: the directory of the running program; the file is
-    // <programDirectory>/lumo.mdb (made absolute, so failures name it in full).
-    explicit SqliteSettingsStore(const std::string& programDirectory);
+    // The file in one directory: <directory>/lumo.mdb.
+    explicit SqliteSettingsStore(const std::string& directory);
+    // The file beside the program when there is one, else the one in the
+    // data directory; chosen once, so a save goes where the load read.
+    explicit SqliteSettingsStore(const SettingsPlaces& places);
 
     const std::string& filePath() const { return path_; }
 
@@ -36,6 +40,7 @@ public:
 
 private:
     std::string path_;
+    std::string missingCause_;
 };
 
 }  // namespace lumo

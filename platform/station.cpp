@@ -1,5 +1,6 @@
 #include "station.h"
 
+#include "datadirectory.h"
 #include "gridpage.h"
 #include "mainwindow.h"
 #include "mqttclient.h"
@@ -47,7 +48,10 @@ struct Station::Parts {
           view({&main, &page2, &page3}),
           ownDialogs(config.programName, &main),
           dialogs(dialogs ? *dialogs : ownDialogs),
-          store(programDir.toStdString()),
+          store(SettingsPlaces{programDir.toStdString(),
+                               config.dataDirectory.isEmpty()
+                                   ? machineDataDirectory(config.programName.toStdString())
+                                   : config.dataDirectory.toStdString()}),
           port(programDir.toStdString()),
           timer([this] { poll->tick(); }),
           poll(config.makePollCycle(port, grid, fields, settings, chainTimer)),

@@ -36,12 +36,16 @@ struct StationConfig {
     // How often the line statistics go to the plant network, when they
     // changed.
     std::chrono::milliseconds statsPeriod{10000};
+    // Where the settings file is when there is none beside the program;
+    // empty: the machine's data directory of the program (datadirectory.h).
+    QString dataDirectory;
 };
 
 class Station : public ProgramEnd {
 public:
-    // programDir: where lumo.mdb and the comN links are. dialogs: the
-    // program's message boxes unless a test passes its own.
+    // programPath: the running program; its directory holds the comN links
+    // and, on a portable copy, lumo.mdb. dialogs: the program's message
+    // boxes unless a test passes its own.
     Station(const StationConfig& config, const QString& programPath, Dialogs* dialogs = nullptr);
     ~Station() override;
 

@@ -4,11 +4,14 @@
 
 #include "linelog.h"
 #include "mainwindow.h"
+#include "sqlitesettingsstore.h"
 #include "stationrun.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSerialPort>
 
 #include <unistd.h>
@@ -339,7 +342,8 @@ TEST(StartupMessage, LeadsWithTheCauseTheOperatorCanActOn)
         std::string lead;
     } cases[] = {
         {"missing settings file", [&] { QFile::remove(dir.file("lumo.mdb")); },
-         "找不到设置文件 " + dir.file("lumo.mdb").toStdString()},
+         "找不到设置文件：程序旁边没有 " + dir.file("lumo.mdb").toStdString() + "，本机的数据目录里也没有 " +
+             dir.file("data/lumo.mdb").toStdString() + "。"},
         {"no such device",
          [&] {
              dir.writeSettings({});
@@ -365,6 +369,44 @@ TEST(StartupMessage, LeadsWithTheCauseTheOperatorCanActOn)
         const std::string expectedStart = "Com1 is not available.\r\n" + c.lead;
         EXPECT_EQ(told.substr(0, expectedStart.size()), expectedStart) << told;
         EXPECT_NE(told.find("\r\n", expectedStart.size()), std::string::npos) << "no technical detail: " << told;
+    }
+}
+
+// An installed station has no settings file beside the program: it reads
+// the one in the machine's data directory and saves there. A file beside the
+// program (a portable copy, a build) wins, and the other is left alone.
+TEST(SettingsPlace, BesideTheProgramElseTheDataDirectory)
+{
+    const struct {
+        const char* name;
+        bool beside;
+        const char* used;  // "lumo.mdb" or "data/lumo.mdb"
+    } cases[] = {
+        {"data directory only", false, "data/lumo.mdb"},
+        {"both", true, "lumo.mdb"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDir dir;
+        ASSERT_TRUE(QDir().mkpath(dir.file("data")));
+        runSql(dir.file("data/lumo.mdb"), standardFile("1", "'250'", "'4'", "'9600'"));
+        if (c.beside)
+            runSql(dir.file("lumo.mdb"), standardFile("1", "'200'", "'4'", "'9600'"));
+        const QString unused = dir.file(c.beside ? "data/lumo.mdb" : "lumo.mdb");
+        const QByteArray untouched = fileHash(unused);
+        Simulator sim(dir, allInstruments());
+        StationRun run(dir, Protocol::Modbus);
+        ASSERT_EQ(run.station->start(), StartupResult::Polling) << run.dialogs.informed.front();
+        EXPECT_EQ(run.station->fields().text(ValueField::Interval), c.beside ? "200" : "250");
+        EXPECT_TRUE(waitFor([&] { return run.cell(4, 0) == "4"; }, 5000));
+
+        run.station->commands().openEditor();
+        run.station->mainWindow().intervalEntry()->setText("300");
+        run.dialogs.answers = {true};
+        run.station->commands().confirm();
+        ASSERT_TRUE(run.station->ended());
+        EXPECT_EQ(lumo::SqliteSettingsStore(QFileInfo(dir.file(c.used)).path().toStdString()).load().fields.timer, "300");
+        EXPECT_EQ(fileHash(unused), untouched);
     }
 }
 

@@ -31,6 +31,9 @@ public:
         QFile f(program);
         f.open(QIODevice::WriteOnly);
         StationConfig config = stationConfig(protocol);
+        // Never the machine's data directory: a settings file of an
+        // installed station must not stand in for a missing one here.
+        config.dataDirectory = dir.file("data");
         if (adjust)
             adjust(config);
         station = std::make_unique<Station>(config, program, &dialogs);
