@@ -57,11 +57,14 @@ suite() {
   ctest_counts "$logs/suite.ctest"
 }
 
-# The Debian package: built and checked by lintian, unpacked and run by an
-# operator of group dialout, installed with dpkg and purged again.
+# The Debian package: built and checked by lintian, installed with dpkg,
+# used and attacked by an operator of group dialout, upgraded from the
+# former layout (built from its commit) and purged again.
 package() {
   bash scripts/package.sh
-  bash tests/package/package_test.sh out/lumoscan_*_amd64.deb | tee "$logs/package.checks"
+  local former
+  former=$(bash tests/package/former-layout.sh deb | tail -n 1)
+  bash tests/package/package_test.sh out/lumoscan_*_amd64.deb "$former" | tee "$logs/package.checks"
   echo "= lintian clean, $(grep -c '^package test:' "$logs/package.checks") checks passed"
 }
 
