@@ -1,13 +1,20 @@
 ; The Windows setup file of lumoscan (scripts/windows-package.sh):
-;   makensis -DVERSION=1.3.0 -DSTAGE=<installed layout> -DOUTFILE=<setup.exe> lumoscan.nsi
+;   makensis -DVERSION=1.3.1 -DSTAGE=<installed layout> -DOUTFILE=<setup.exe> \
+;            -DFILES=<the stage's file list, files.nsh> lumoscan.nsi
 ;
-; Installs both programs, each in a directory of its own beside its
-; lumo.mdb, the maintainer's tools and a README, under Program Files; Start
-; menu entries; an entry in Apps & Features. Silent for plant IT:
+; Installs both programs, each in a directory of its own, the maintainer's
+; tools and a README under Program Files, which keep the rights Program
+; Files gives them: only administrators change what runs. Each program's
+; settings live in %ProgramData%\lumoscan\<program>, which the operators may
+; modify. Start menu entries; an entry in Apps & Features. Silent for plant IT:
 ;   setup.exe /S [/D=C:\path]                     install or upgrade
 ;   uninstall.exe /S [/REMOVESETTINGS]            remove, keeping lumo.mdb unless asked
 ; A default lumo.mdb is put in place only where there is none: a reinstall or
-; an upgrade never replaces the maintainer's settings.
+; an upgrade never replaces the maintainer's settings. An upgrade from 1.3.0,
+; which kept lumo.mdb beside the program and let Users modify the program
+; directories, moves the file into the data directory and resets the
+; directories' rights. Every system tool runs by its full path, and each
+; command and its result are written to setup.log in the install directory.
 
 ; A 64-bit installer for 64-bit programs: Program Files and the registry
 ; as the programs see them, and no 32-bit layer needed to run it.
@@ -24,7 +31,9 @@ RequestExecutionLevel admin
 !define PRODUCT "lumoscan"
 !define PUBLISHER "lumoscan"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
-; The local Users group, by its well-known SID: the same on every language.
+; Well-known SIDs, the same on every language: SYSTEM, Administrators, Users.
+!define SYSTEM_SID "*S-1-5-18"
+!define ADMINS_SID "*S-1-5-32-544"
 !define USERS_SID "*S-1-5-32-545"
 
 Name "${PRODUCT} ${VERSION}"
@@ -48,6 +57,9 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+Var Log       ; setup.log, open while the setup runs
+Var DataRoot  ; %ProgramData%\lumoscan
+
 Function .onInit
   ${If} ${RunningX64}
     SetRegView 64
@@ -57,20 +69,84 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
-; A program's directory: everything of the stage but lumo.mdb, which goes in
-; only when the directory has none. Operators who are not administrators
-; save their settings there: SQLite writes lumo.mdb and a journal beside it,
-; so the local Users group may modify the directory (files inherit it).
+; A system tool by its full path, started from the system directory, so
+; that nothing in the install directory stands in for it; the command and
+; its exit code go to setup.log.
+!macro SystemTool TOOL ARGUMENTS
+  SetOutPath "$SYSDIR"
+  nsExec::ExecToLog '"$SYSDIR\${TOOL}" ${ARGUMENTS}'
+  Pop $0
+  FileWrite $Log '"$SYSDIR\${TOOL}" ${ARGUMENTS} -> $0$\r$\n'
+  StrCmp $0 "0" +2
+    DetailPrint "${TOOL} ${ARGUMENTS}: $0"
+!macroend
+
+; A directory of the data that is a junction or link would carry the rights
+; given here, and the settings, to wherever it leads: refused.
+!macro RefuseRedirected PATH
+  ClearErrors
+  ${GetFileAttributes} "${PATH}" "REPARSE_POINT" $0
+  ${IfNot} ${Errors}
+  ${AndIf} $0 == "1"
+    MessageBox MB_OK|MB_ICONSTOP "${PATH} 是一个链接（junction），不是目录；安装停止。" /SD IDOK
+    FileWrite $Log "refused: ${PATH} is a reparse point$\r$\n"
+    Abort
+  ${EndIf}
+!macroend
+
+; Moves a file, across volumes too; an existing target is never replaced.
+!macro MoveFile FROM TO
+  ${IfNot} ${FileExists} "${TO}"
+    ClearErrors
+    Rename "${FROM}" "${TO}"
+    ${If} ${Errors}
+      ClearErrors
+      CopyFiles /SILENT "${FROM}" "${TO}"
+      ${IfNot} ${Errors}
+        Delete "${FROM}"
+      ${EndIf}
+    ${EndIf}
+    FileWrite $Log "moved ${FROM} -> ${TO}$\r$\n"
+  ${EndIf}
+!macroend
+
+; The data directory of all programs: Administrators own it and everything
+; below it, the rights anyone planted there go, and users may read it.
+Function MakeDataRoot
+  !insertmacro RefuseRedirected "$DataRoot"
+  CreateDirectory "$DataRoot"
+  !insertmacro SystemTool icacls.exe '"$DataRoot" /setowner ${ADMINS_SID} /T /C /L /Q'
+  !insertmacro SystemTool icacls.exe '"$DataRoot" /reset /T /C /L /Q'
+  !insertmacro SystemTool icacls.exe '"$DataRoot" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:(OI)(CI)RX /L /Q'
+FunctionEnd
+
+; A program's directory: everything of the stage but lumo.mdb, and the
+; rights Program Files gives it (1.3.0 granted Users modify: reset). Its
+; data directory: SYSTEM and Administrators in full control, the local
+; Users may modify (SQLite writes lumo.mdb and a journal beside it), nothing
+; inherited. The settings file of 1.3.0 beside the program moves there,
+; with its journal; a default goes in where there is no settings file.
 !macro InstallProgram NAME TITLE
   SetOutPath "$INSTDIR\${NAME}"
   File /r /x lumo.mdb "${STAGE}/${NAME}/*.*"
-  ${IfNot} ${FileExists} "$INSTDIR\${NAME}\lumo.mdb"
+  !insertmacro SystemTool icacls.exe '"$INSTDIR\${NAME}" /reset /T /C /L /Q'
+
+  !insertmacro RefuseRedirected "$DataRoot\${NAME}"
+  CreateDirectory "$DataRoot\${NAME}"
+  !insertmacro SystemTool icacls.exe '"$DataRoot\${NAME}" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:(OI)(CI)M /L /Q'
+  ${If} ${FileExists} "$INSTDIR\${NAME}\lumo.mdb"
+    ${If} ${FileExists} "$DataRoot\${NAME}\lumo.mdb"
+      !insertmacro MoveFile "$INSTDIR\${NAME}\lumo.mdb" "$DataRoot\${NAME}\lumo.mdb.from-program-files"
+      !insertmacro MoveFile "$INSTDIR\${NAME}\lumo.mdb-journal" "$DataRoot\${NAME}\lumo.mdb.from-program-files-journal"
+    ${Else}
+      !insertmacro MoveFile "$INSTDIR\${NAME}\lumo.mdb-journal" "$DataRoot\${NAME}\lumo.mdb-journal"
+      !insertmacro MoveFile "$INSTDIR\${NAME}\lumo.mdb" "$DataRoot\${NAME}\lumo.mdb"
+    ${EndIf}
+  ${EndIf}
+  ${IfNot} ${FileExists} "$DataRoot\${NAME}\lumo.mdb"
+    SetOutPath "$DataRoot\${NAME}"
     File "${STAGE}/${NAME}/lumo.mdb"
   ${EndIf}
-  nsExec::ExecToLog 'icacls "$INSTDIR\${NAME}" /grant ${USERS_SID}:(OI)(CI)M /T /Q'
-  Pop $0
-  StrCmp $0 "0" +2
-    DetailPrint "icacls $INSTDIR\${NAME}: $0"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\${TITLE}.lnk" "$INSTDIR\${NAME}\${NAME}.exe" "" \
     "$INSTDIR\${NAME}\${NAME}.exe" 0
 !macroend
@@ -78,7 +154,13 @@ FunctionEnd
 Section "lumoscan" SecMain
   SectionIn RO
   SetShellVarContext all
+  StrCpy $DataRoot "$APPDATA\${PRODUCT}"
+  CreateDirectory "$INSTDIR"
+  FileOpen $Log "$INSTDIR\setup.log" a
+  FileSeek $Log 0 END
+  FileWrite $Log "lumoscan ${VERSION} setup into $INSTDIR, data in $DataRoot$\r$\n"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  Call MakeDataRoot
   !insertmacro InstallProgram lumoscan13 "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测"
   !insertmacro InstallProgram lumoscan12 "LUMO-QSPAR Ver1.2 电磁流量计监测"
   SetOutPath "$INSTDIR\tools"
@@ -98,34 +180,36 @@ Section "lumoscan" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  FileClose $Log
 SectionEnd
 
-; ---- the uninstaller
-
-; Everything the setup file put in a program's directory but lumo.mdb.
-!macro RemoveProgram NAME
-  Delete "$INSTDIR\${NAME}\*.exe"
-  Delete "$INSTDIR\${NAME}\*.dll"
-  Delete "$INSTDIR\${NAME}\qt.conf"
-  RMDir /r "$INSTDIR\${NAME}\plugins"
-  RMDir /r "$INSTDIR\${NAME}\translations"
-!macroend
+; ---- the uninstaller: it removes what the setup put there, by name, and
+; directories only when nothing else is left in them (the install directory
+; may be one that held other things before, /D=C:\ say).
 
 Section "un.lumoscan" UnSecMain
   SectionIn RO
   SetShellVarContext all
   RMDir /r "$SMPROGRAMS\${PRODUCT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  !insertmacro RemoveProgram lumoscan13
-  !insertmacro RemoveProgram lumoscan12
-  RMDir /r "$INSTDIR\tools"
+  !include "${FILES}"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\setup.log"
   Delete "$INSTDIR\uninstall.exe"
 SectionEnd
 
 Section /o "un.设置文件 lumo.mdb" UnSecSettings
-  Delete "$INSTDIR\lumoscan13\lumo.mdb*"
-  Delete "$INSTDIR\lumoscan12\lumo.mdb*"
+  SetShellVarContext all
+  !macro RemoveSettings NAME
+    Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb-journal"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb.from-program-files"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb.from-program-files-journal"
+    RMDir "$APPDATA\${PRODUCT}\${NAME}"
+  !macroend
+  !insertmacro RemoveSettings lumoscan13
+  !insertmacro RemoveSettings lumoscan12
+  RMDir "$APPDATA\${PRODUCT}"
 SectionEnd
 
 ; Directories go only when nothing of the maintainer's is left in them (and

@@ -343,11 +343,14 @@ TEST(WindowsPrograms, Lumoscan13ResumesOnALineThatCameBack)
                 cpu, readLineLog(*sim).requested.size());
 }
 
-// ---- the setup file, in a Wine prefix that has nothing else (LUMO_SETUP)
+// ---- the setup file, in a Wine prefix that has nothing else (LUMO_SETUP;
+// LUMO_FORMER_SETUP is 1.3.0's, which kept lumo.mdb beside each program)
 
-QString installed(const QString& path = {})
+QString driveC(const QString& path) { return qEnvironmentVariable("WINEPREFIX") + "/drive_c/" + path; }
+QString installed(const QString& path = {}) { return driveC("Program Files/lumoscan" + (path.isEmpty() ? "" : "/" + path)); }
+QString dataDirectory(const QString& program = {})
 {
-    return qEnvironmentVariable("WINEPREFIX") + "/drive_c/Program Files/lumoscan" + (path.isEmpty() ? "" : "/" + path);
+    return driveC("ProgramData/lumoscan" + (program.isEmpty() ? "" : "/" + program));
 }
 
 // Runs a Windows program to its end; the output of reg.exe and the like.
@@ -361,24 +364,31 @@ QString runWine(const QStringList& arguments, int* exitCode = nullptr)
     return QString::fromLocal8Bit(wine.readAllStandardOutput());
 }
 
-// What is left of the installation, by relative path.
-QStringList leftInstalled()
+void install(const QString& setup, const QStringList& options = {})
+{
+    int code = -1;
+    runWine(QStringList{setup, "/S"} + options, &code);
+    ASSERT_EQ(code, 0) << setup.toStdString();
+}
+
+// What is below a directory, by relative path.
+QStringList below(const QString& root)
 {
     QStringList left;
-    QDirIterator it(installed(), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
-        left << QDir(installed()).relativeFilePath(it.next());
+        left << QDir(root).relativeFilePath(it.next());
     left.sort();
     return left;
 }
 
 // NSIS' uninstaller copies itself away and returns at once: it is done when
 // what it leaves is all that is left.
-void uninstall(const QStringList& options, const QStringList& leaves)
+void uninstall(const QStringList& options, const QStringList& leaves, const QString& root = installed())
 {
-    runWine(QStringList{"C:\\Program Files\\lumoscan\\uninstall.exe", "/S"} + options);
-    EXPECT_TRUE(waitFor([&] { return leftInstalled() == leaves; }, 60000))
-        << "left: " << leftInstalled().join(' ').toStdString();
+    runWine(QStringList{"C:\\" + QDir(driveC("")).relativeFilePath(root).replace('/', '\\') + "\\uninstall.exe", "/S"} +
+            options);
+    EXPECT_TRUE(waitFor([&] { return below(root) == leaves; }, 60000)) << "left: " << below(root).join(' ').toStdString();
 }
 
 std::string storedInterval(const QString& directory)
@@ -386,31 +396,71 @@ std::string storedInterval(const QString& directory)
     return lumo::SqliteSettingsStore(directory.toStdString()).load().fields.timer.value_or("(none)");
 }
 
-const QStringList kProgramFiles = {"%1.exe", "lumo.mdb", "qt.conf", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
+const QStringList kProgramFiles = {"%1.exe", "qt.conf", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
                                    "Qt6Network.dll", "libmosquitto.dll", "libssl-3-x64.dll", "libcrypto-3-x64.dll", "libstdc++-6.dll",
                                    "libgcc_s_seh-1.dll",
                                    "libwinpthread-1.dll", "plugins/platforms/qwindows.dll",
                                    "plugins/styles/qwindowsvistastyle.dll", "translations/qtbase_zh_CN.qm"};
 
+// The commands the setup ran, from its log: every system tool by its full
+// path in the system directory; none grants anything on a program
+// directory, which keeps the rights Program Files gives it; each data
+// directory gives SYSTEM and Administrators full control and the local
+// Users modify, and nothing inherited. (Wine keeps no access rights: what
+// the commands do is Windows' to show.)
+void expectRightsAsked(const QString& log)
+{
+    int systemTools = 0, programResets = 0, dataGrants = 0;
+    for (const QString& line : log.split("\r\n")) {
+        if (!line.contains(".exe\" "))
+            continue;
+        ++systemTools;
+        EXPECT_TRUE(line.startsWith("\"C:\\windows\\system32\\icacls.exe\" ", Qt::CaseInsensitive)) << line.toStdString();
+        const QString target = line.section('"', 3, 3);
+        if (target.startsWith("C:\\Program Files\\lumoscan", Qt::CaseInsensitive)) {
+            EXPECT_FALSE(line.contains("/grant")) << "a grant on a program directory: " << line.toStdString();
+            programResets += line.contains(" /reset /T ");
+        } else if (target.contains("\\ProgramData\\lumoscan\\", Qt::CaseInsensitive)) {
+            EXPECT_TRUE(line.contains("/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F "
+                                      "*S-1-5-32-545:(OI)(CI)M "))
+                << line.toStdString();
+            ++dataGrants;
+        } else {
+            EXPECT_TRUE(target.endsWith("\\ProgramData\\lumoscan", Qt::CaseInsensitive)) << line.toStdString();
+            EXPECT_FALSE(line.contains("*S-1-5-32-545:(OI)(CI)M")) << line.toStdString();
+        }
+    }
+    EXPECT_EQ(programResets, 2) << log.toStdString();
+    EXPECT_EQ(dataGrants, 2) << log.toStdString();
+    EXPECT_GE(systemTools, 7) << log.toStdString();
+}
+
+QString fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
 {
     const QString setup = setting("LUMO_SETUP");
-    int code = -1;
-    runWine({setup, "/S"}, &code);
-    ASSERT_EQ(code, 0);
-    for (const QString program : {"lumoscan12", "lumoscan13"})
+    install(setup);
+    for (const QString program : {"lumoscan12", "lumoscan13"}) {
         for (const QString& file : kProgramFiles) {
             const QString path = program + '/' + (file == "%1.exe" ? program + ".exe" : file);
             EXPECT_TRUE(QFile::exists(installed(path))) << path.toStdString();
         }
+        EXPECT_FALSE(QFile::exists(installed(program + "/lumo.mdb"))) << "a settings file beside " << program.toStdString();
+        EXPECT_EQ(storedInterval(dataDirectory(program)), "200") << "no default settings in the data directory";
+    }
     for (const char* file : {"tools/mklumodb.exe", "tools/lumoprobe.exe", "tools/Qt6Core.dll", "README.txt", "uninstall.exe"})
         EXPECT_TRUE(QFile::exists(installed(file))) << file;
-    const QString startMenu =
-        qEnvironmentVariable("WINEPREFIX") + "/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/lumoscan";
+    expectRightsAsked(fileText(installed("setup.log")));
+    const QString startMenu = driveC("ProgramData/Microsoft/Windows/Start Menu/Programs/lumoscan");
     EXPECT_EQ(QDir(startMenu).entryList(QDir::Files),
               QStringList({"LUMO-QSPAR Ver1.2 电磁流量计监测.lnk", "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测.lnk"}));
     const QString entry = runWine({"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumoscan"});
-    for (const char* value : {"DisplayVersion    REG_SZ    1.3.0", "Publisher    REG_SZ    lumoscan", "EstimatedSize",
+    for (const char* value : {"DisplayVersion    REG_SZ    1.3.1", "Publisher    REG_SZ    lumoscan", "EstimatedSize",
                               "UninstallString    REG_SZ    \"C:\\Program Files\\lumoscan\\uninstall.exe\""})
         EXPECT_TRUE(entry.contains(value)) << value << " not in:\n" << entry.toStdString();
 
@@ -430,7 +480,7 @@ TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
     }
 
     // The installed lumoscan13 polls through COM1 and an operator's change is
-    // stored beside it.
+    // stored in its data directory.
     ProgramDir dir;
     Simulator sim(dir, scenarioOf("modbus", 4, ""));
     ASSERT_TRUE(sim.started());
@@ -445,20 +495,60 @@ TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
         program.command("answer 是(Y)");
         ASSERT_TRUE(program.ended(20000));
     }
-    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300");
+    EXPECT_EQ(storedInterval(dataDirectory("lumoscan13")), "300");
+    EXPECT_FALSE(QFile::exists(installed("lumoscan13/lumo.mdb")));
 
-    runWine({setup, "/S"}, &code);
-    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300") << "a reinstall replaced the settings";
+    install(setup);
+    EXPECT_EQ(storedInterval(dataDirectory("lumoscan13")), "300") << "a reinstall replaced the settings";
 
-    uninstall({}, {"lumoscan12", "lumoscan12/lumo.mdb", "lumoscan13", "lumoscan13/lumo.mdb"});
-    EXPECT_EQ(storedInterval(installed("lumoscan13")), "300");
+    uninstall({}, {});
+    EXPECT_EQ(storedInterval(dataDirectory("lumoscan13")), "300");
     EXPECT_FALSE(QDir(startMenu).exists());
     EXPECT_FALSE(runWine({"reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\lumoscan"})
                      .contains("DisplayName"));
 
-    runWine({setup, "/S"}, &code);
+    install(setup);
     uninstall({"/REMOVESETTINGS"}, {});
-    EXPECT_TRUE(waitFor([] { return !QDir(installed()).exists(); }, 10000)) << "the empty directory is left";
+    EXPECT_TRUE(waitFor([] { return !QDir(installed()).exists() && !QDir(dataDirectory()).exists(); }, 10000))
+        << "left: " << below(dataDirectory()).join(' ').toStdString();
+}
+
+// 1.3.0 kept lumo.mdb beside each program: the upgrade moves a changed one
+// into the data directory, nothing lost, and resets the program
+// directories' rights.
+TEST(WindowsSetup, AnUpgradeFromTheFormerLayoutMovesTheSettings)
+{
+    install(setting("LUMO_FORMER_SETUP"));
+    ASSERT_EQ(storedInterval(installed("lumoscan13")), "200");
+    EXPECT_TRUE(lumo::SqliteSettingsStore(installed("lumoscan13").toStdString()).save({"450", "26", "19200", "com3"}).ok());
+
+    install(setting("LUMO_SETUP"));
+    EXPECT_EQ(storedInterval(dataDirectory("lumoscan13")), "450") << "the upgrade lost the changed settings";
+    EXPECT_EQ(lumo::SqliteSettingsStore(dataDirectory("lumoscan13").toStdString()).load().fields.com, "3");
+    EXPECT_EQ(storedInterval(dataDirectory("lumoscan12")), "200");
+    for (const char* program : {"lumoscan12/lumo.mdb", "lumoscan13/lumo.mdb"})
+        EXPECT_FALSE(QFile::exists(installed(program))) << program << " is left beside the program";
+    expectRightsAsked(fileText(installed("setup.log")).section("lumoscan 1.3.1 setup", -1));
+
+    uninstall({"/REMOVESETTINGS"}, {});
+}
+
+// Installed into a directory that held other things before (/D=), the
+// uninstaller removes what the setup put there and leaves the rest, a
+// folder named as one of its own included.
+TEST(WindowsSetup, UninstallLeavesWhatItDidNotPutThere)
+{
+    const QString host = driveC("lumohost");
+    ASSERT_TRUE(QDir().mkpath(host + "/tools"));
+    for (const QString& file : {host + "/tools/unrelated.txt", host + "/notes.txt"}) {
+        QFile made(file);
+        ASSERT_TRUE(made.open(QIODevice::WriteOnly));
+        made.write("the maintainer's own\n");
+    }
+    install(setting("LUMO_SETUP"), {"/D=C:\\lumohost"});
+    EXPECT_TRUE(QFile::exists(host + "/tools/lumoprobe.exe"));
+    uninstall({"/REMOVESETTINGS"}, {"notes.txt", "tools", "tools/unrelated.txt"}, host);
+    QDir(host).removeRecursively();
 }
 
 }  // namespace
