@@ -78,16 +78,15 @@ FunctionEnd
   Pop $0
   FileWrite $Log '"$SYSDIR\${TOOL}" ${ARGUMENTS} -> $0$\r$\n'
   StrCmp $0 "0" +2
-    DetailPrint "${TOOL} ${ARGUMENTS}: $0"
+    DetailPrint `${TOOL} ${ARGUMENTS}: $0`
 !macroend
 
 ; A directory of the data that is a junction or link would carry the rights
 ; given here, and the settings, to wherever it leads: refused.
 !macro RefuseRedirected PATH
-  ClearErrors
+  StrCpy $0 ""
   ${GetFileAttributes} "${PATH}" "REPARSE_POINT" $0
-  ${IfNot} ${Errors}
-  ${AndIf} $0 == "1"
+  ${If} $0 == "1"
     MessageBox MB_OK|MB_ICONSTOP "${PATH} 是一个链接（junction），不是目录；安装停止。" /SD IDOK
     FileWrite $Log "refused: ${PATH} is a reparse point$\r$\n"
     Abort
