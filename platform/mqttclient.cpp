@@ -171,16 +171,20 @@ std::string MqttClient::broker() const
     return settings_.host + ":" + std::to_string(settings_.port) + (settings_.tls() ? " (TLS)" : "");
 }
 
-// Every line of a client that sends a password without TLS says so: the
-// password crosses the network as it is.
+// Every line of a client that sends a password without TLS says so first,
+// where the narrow field shows it: the password crosses the network as it is.
 void MqttClient::say(const std::string& state)
 {
     if (!onState_)
         return;
-    if (!settings_.tls() && !settings_.password.empty())
-        onState_(state + "；注意：密码未加密，明文发送给代理服务器（no CA file: the password goes to the broker unencrypted）");
-    else
+    if (settings_.tls() || settings_.password.empty()) {
         onState_(state);
+        return;
+    }
+    const std::string lead = "发布：";
+    const std::string rest = state.rfind(lead, 0) == 0 ? state.substr(lead.size()) : state;
+    onState_(lead + "注意，密码未加密，明文发送给代理服务器；" + rest +
+             "（no CA file: the password goes to the broker unencrypted）");
 }
 
 // The name is looked up off this thread; a name that does not resolve never
