@@ -1,6 +1,8 @@
 // The serial line on Windows (win32serialport.h).
 
-#include "win32serialport.h"
+#include "serialport_win.h"
+
+#include "commapi_win.h"
 
 #include <QMetaObject>
 #include <QWinEventNotifier>
@@ -10,65 +12,6 @@
 namespace lumo {
 
 namespace {
-
-std::string utf8(const wchar_t* wide, int length)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(std::max(size, 0)), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), size, nullptr, nullptr);
-    return text;
-}
-
-// The system's own text of an error code, as the operator's Windows words it.
-std::string systemMessage(DWORD error)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text = length ? utf8(buffer, static_cast<int>(length)) : std::string();
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
-        text.pop_back();
-    return (text.empty() ? std::string("error") : text) + " (" + std::to_string(error) + ")";
-}
-
-// Errors with which the driver says the device itself is gone (a USB
-// adapter unplugged) rather than that one operation was refused.
-bool deviceGone(DWORD error)
-{
-    switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_BAD_COMMAND:
-    case ERROR_BROKEN_PIPE:
-    case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_DEVICE_REMOVED:
-    case ERROR_GEN_FAILURE:
-    case ERROR_INVALID_HANDLE:
-    case ERROR_NOT_READY:
-    case ERROR_OPERATION_ABORTED:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// A failed open in the operator's words. Windows opens a serial port for
-// one program at a time and refuses a second with "access denied"; it does
-// not say which program holds it.
-std::string openFailureCause(DWORD error, const std::string& name)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return "串口设备不存在：" + name;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return "串口正被另一个程序使用：" + name;
-    default:
-        return {};
-    }
-}
 
 BYTE parityOf(Parity parity)
 {
@@ -96,7 +39,7 @@ HANDLE manualResetEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); 
 
 }  // namespace
 
-Win32SerialPort::Win32SerialPort(const std::filesystem::path&)
+Win32SerialPort::Win32SerialPort(const std::filesystem::path&, CommApi& api) : api_(api)
 {
     readOverlapped_.hEvent = manualResetEvent();
     writeOverlapped_.hEvent = manualResetEvent();
@@ -120,29 +63,19 @@ std::string Win32SerialPort::portName() const { return "COM" + std::to_string(nu
 Status Win32SerialPort::failure(const std::string& what, DWORD error)
 {
     const std::string text = systemMessage(error);
-    if (opened_ && !lost_ && deviceGone(error))
+    if (isOpen() && deviceGone(error))
         markLost(text);
     return Status::failure(what + " " + portName() + ": " + text);
-}
-
-Status Win32SerialPort::open()
-{
-    if (opened_ && !lost_)
-        return Status::failure(portName() + " is already open");
-    if (lost_)
-        closeHandle();
-    return openHandle();
 }
 
 // Opens \\.\COMN (the only name that reaches COM10 and above) with every
 // setting remembered so far: the component's buffer sizes, reads without
 // timeouts (a read ends when it has all the bytes it asked for), and the
 // line settings.
-Status Win32SerialPort::openHandle()
+Status Win32SerialPort::openDevice()
 {
     const std::wstring device = L"\\\\.\\COM" + std::to_wstring(number_);
-    const HANDLE handle = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE handle = api_.open(device);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         openFailure_ = "cannot open " + portName() + ": " + systemMessage(error);
@@ -150,8 +83,8 @@ Status Win32SerialPort::openHandle()
     }
     handle_ = handle;
     COMMTIMEOUTS timeouts{};
-    SetupComm(handle_, 1024, 512);
-    if (!SetCommTimeouts(handle_, &timeouts)) {
+    api_.setupComm(handle_, 1024, 512);
+    if (!api_.setTimeouts(handle_, &timeouts)) {
         const DWORD error = GetLastError();
         closeHandle();
         openFailure_ = "cannot set up " + portName() + ": " + systemMessage(error);
@@ -168,7 +101,7 @@ Status Win32SerialPort::applyLineSettings(const LineSettings& settings)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle_, &dcb))
+    if (!api_.getState(handle_, &dcb))
         return failure("cannot read the line settings of", GetLastError());
     dcb.BaudRate = static_cast<DWORD>(settings.baud);
     dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
@@ -183,7 +116,7 @@ Status Win32SerialPort::applyLineSettings(const LineSettings& settings)
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(handle_, &dcb))
+    if (!api_.setState(handle_, &dcb))
         return failure("cannot set the line settings \"" + settings.text() + "\" of", GetLastError());
     return Status::success();
 }
@@ -195,7 +128,7 @@ Status Win32SerialPort::setLineSettings(const LineSettings& settings)
 {
     if (Status checked = checkLineSettings(settings); !checked.ok())
         return checked;
-    if (opened_ && !lost_) {
+    if (isOpen()) {
         if (Status applied = applyLineSettings(settings); !applied.ok())
             return applied;
     }
@@ -208,7 +141,7 @@ Status Win32SerialPort::setReceiveThreshold(int bytes)
     if (Status checked = checkReceiveThreshold(bytes); !checked.ok())
         return checked;
     receiveThreshold_ = bytes;
-    if (opened_ && !lost_) {
+    if (isOpen()) {
         // The pending read asked for the old threshold's worth.
         if (Status taken = takeUpRead(true); !taken.ok())
             return taken;
@@ -225,7 +158,7 @@ Status Win32SerialPort::takeUpWrite()
         return Status::success();
     writePending_ = false;
     DWORD written = 0;
-    if (!GetOverlappedResult(handle_, &writeOverlapped_, &written, TRUE)) {
+    if (!waitResult(writeOverlapped_, written)) {
         const DWORD error = GetLastError();
         if (error != ERROR_OPERATION_ABORTED)  // cleared on purpose
             return failure("the last write did not reach", error);
@@ -237,7 +170,7 @@ Status Win32SerialPort::clearOutput()
 {
     if (Status usable = ensureUsable("clear output"); !usable.ok())
         return usable;
-    if (!PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR))
+    if (!api_.purge(handle_, PURGE_TXABORT | PURGE_TXCLEAR))
         return failure("cannot clear output of", GetLastError());
     return takeUpWrite();
 }
@@ -249,28 +182,21 @@ Status Win32SerialPort::clearInput()
     if (Status taken = takeUpRead(true); !taken.ok())
         return taken;
     received_.clear();
-    if (!PurgeComm(handle_, PURGE_RXCLEAR))
+    if (!api_.purge(handle_, PURGE_RXCLEAR))
         return failure("cannot clear input of", GetLastError());
     armRead();
     return Status::success();
 }
 
-Status Win32SerialPort::write(std::span<const std::uint8_t> bytes)
+Status Win32SerialPort::writeBytes(std::span<const std::uint8_t> bytes)
 {
-    if (lost_) {
-        closeHandle();
-        if (Status reopened = openHandle(); !reopened.ok())
-            return Status::failure("cannot write: " + reopened.error());
-    }
-    if (Status usable = ensureUsable("write"); !usable.ok())
-        return usable;
     if (Status before = takeUpWrite(); !before.ok())
         return before;
     writing_.assign(bytes.begin(), bytes.end());
     ResetEvent(writeOverlapped_.hEvent);
     const auto size = static_cast<DWORD>(writing_.size());
     DWORD written = 0;
-    if (WriteFile(handle_, writing_.data(), size, &written, &writeOverlapped_)) {
+    if (api_.write(handle_, writing_.data(), size, &written, &writeOverlapped_)) {
         if (written != size)
             return Status::failure("cannot write " + std::to_string(size) + " bytes to " + portName() + ": " +
                                    std::to_string(written) + " taken");
@@ -287,7 +213,7 @@ Result<DWORD> Win32SerialPort::queuedBytes()
 {
     DWORD errors = 0;
     COMSTAT state{};
-    if (!ClearCommError(handle_, &errors, &state))
+    if (!api_.clearError(handle_, &errors, &state))
         return Result<DWORD>::failure(failure("cannot read the state of", GetLastError()).error());
     return Result<DWORD>::success(state.cbInQue);
 }
@@ -305,8 +231,13 @@ Status Win32SerialPort::readQueued(Bytes& into)
     into.resize(before + queued.value());
     ResetEvent(drainOverlapped_.hEvent);
     DWORD read = 0;
-    if (!ReadFile(handle_, into.data() + before, queued.value(), &read, &drainOverlapped_)) {
-        if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &drainOverlapped_, &read, TRUE)) {
+    if (!api_.read(handle_, into.data() + before, queued.value(), &drainOverlapped_) ||
+        !api_.result(handle_, &drainOverlapped_, &read)) {
+        if (GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_IO_INCOMPLETE) {
+            into.resize(before);
+            return failure("cannot read from", GetLastError());
+        }
+        if (!waitResult(drainOverlapped_, read)) {
             into.resize(before);
             return failure("cannot read from", GetLastError());
         }
@@ -325,7 +256,7 @@ Result<Bytes> Win32SerialPort::readWaiting()
     Bytes bytes = std::move(received_);
     received_.clear();
     const Status drained = readQueued(bytes);
-    if (!lost_)
+    if (isOpen())
         armRead();
     if (!drained.ok())
         return Result<Bytes>::failure(drained.error());
@@ -337,13 +268,13 @@ Result<Bytes> Win32SerialPort::readWaiting()
 // and onReadDone takes it up on the event loop.
 void Win32SerialPort::armRead()
 {
-    if (readPending_ || lost_ || handle_ == INVALID_HANDLE_VALUE || receiveThreshold_ <= 0)
+    if (readPending_ || !isOpen() || handle_ == INVALID_HANDLE_VALUE || receiveThreshold_ <= 0)
         return;
     const std::size_t missing =
         received_.size() < static_cast<std::size_t>(receiveThreshold_) ? receiveThreshold_ - received_.size() : 1;
     reading_.resize(missing);
     ResetEvent(readOverlapped_.hEvent);
-    if (!ReadFile(handle_, reading_.data(), static_cast<DWORD>(missing), nullptr, &readOverlapped_) &&
+    if (!api_.read(handle_, reading_.data(), static_cast<DWORD>(missing), &readOverlapped_) &&
         GetLastError() != ERROR_IO_PENDING) {
         failure("cannot read from", GetLastError());
         return;
@@ -358,9 +289,9 @@ Status Win32SerialPort::takeUpRead(bool cancel)
     if (!readPending_)
         return Status::success();
     if (cancel)
-        CancelIoEx(handle_, &readOverlapped_);
+        api_.cancel(handle_, &readOverlapped_);
     DWORD read = 0;
-    const bool done = GetOverlappedResult(handle_, &readOverlapped_, &read, cancel ? TRUE : FALSE);
+    const bool done = cancel ? waitResult(readOverlapped_, read) : api_.result(handle_, &readOverlapped_, &read);
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (!done && error == ERROR_IO_INCOMPLETE)
         return Status::success();
@@ -393,19 +324,25 @@ void Win32SerialPort::onReadDone()
 // the next write asks for it again.
 void Win32SerialPort::markLost(const std::string& reason)
 {
-    if (lost_)
+    if (!noteLost(reason))
         return;
-    lost_ = true;
-    lossReason_ = reason;
     // Closing from inside a notification of this port is left to the next
     // turn of the event loop.
     QMetaObject::invokeMethod(
         readNotifier_.get(),
         [this] {
-            if (lost_)
+            if (isLost())
                 closeHandle();
         },
         Qt::QueuedConnection);
+}
+
+void Win32SerialPort::closeLostDevice() { closeHandle(); }
+
+bool Win32SerialPort::waitResult(OVERLAPPED& overlapped, DWORD& transferred)
+{
+    WaitForSingleObject(overlapped.hEvent, INFINITE);
+    return api_.result(handle_, &overlapped, &transferred);
 }
 
 void Win32SerialPort::closeHandle()
@@ -416,15 +353,15 @@ void Win32SerialPort::closeHandle()
     // Cancelling the I/O in flight lets the driver give up this object's
     // buffers before the handle goes (Wine's PurgeComm does not end a
     // pending read).
-    CancelIoEx(handle_, nullptr);
+    api_.cancel(handle_, nullptr);
     DWORD unused = 0;
     if (readPending_)
-        GetOverlappedResult(handle_, &readOverlapped_, &unused, TRUE);
+        waitResult(readOverlapped_, unused);
     if (writePending_)
-        GetOverlappedResult(handle_, &writeOverlapped_, &unused, TRUE);
+        waitResult(writeOverlapped_, unused);
     readPending_ = writePending_ = false;
     received_.clear();
-    CloseHandle(handle_);
+    api_.close(handle_);
     handle_ = INVALID_HANDLE_VALUE;
 }
 

@@ -1,33 +1,19 @@
 #include "mqttclient.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-// The broker's certificate is checked in a TLS context of the station's
-// own, handed to libmosquitto to use as it is; mosquitto_ssl_get() tells
-// whether the connection made really went through it. Both came with 2.0.0
-// (the context is kept across reconnections since 1.5.5, taken as given with
-// the defaults off since its introduction in 1.5).
-static_assert(LIBMOSQUITTO_VERSION_NUMBER >= 2000000, "publishing over TLS needs libmosquitto 2.0.0 or later");
-
 namespace lumo {
 
 namespace {
-
-constexpr int kOldestLibmosquitto = 2000000;
 
 constexpr int kKeepaliveSeconds = 10;
 constexpr int kLongestPauseMs = 30'000;
@@ -51,52 +37,7 @@ std::string reasonOf(int rc)
     return rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(rc));
 }
 
-// A CA file mosquitto can use holds at least one PEM certificate.
-bool holdsCertificate(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.readAll().contains("-----BEGIN CERTIFICATE-----");
-}
-
-// OpenSSL's newest queued error, for a step of the TLS set-up that failed.
-std::string opensslError()
-{
-    const unsigned long code = ERR_peek_last_error();
-    ERR_clear_error();
-    if (code == 0)
-        return "no reason given";
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
-
-bool isAddress(const std::string& host) { return !QHostAddress(QString::fromStdString(host)).isNull(); }
-
 }  // namespace
-
-std::string tlsFailureText(long result, const std::string& caFile, const std::string& host)
-{
-    const std::string detail = result == X509_V_OK ? std::string("A TLS error occurred.")
-                                                   : std::string(X509_verify_cert_error_string(result));
-    switch (result) {
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-        return "代理服务器的证书不是为主机名 " + host + " 签发的（" + detail + "）";
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return "代理服务器的证书不是为地址 " + host + " 签发的（" + detail + "）";
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-        return "代理服务器的证书不受 CA 文件 " + caFile + " 信任（" + detail + "）";
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "代理服务器的证书不在有效期内（" + detail + "）";
-    default:
-        return "TLS 握手失败（" + detail + "）";
-    }
-}
 
 MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::function<void(const std::string&)> onState)
     : settings_(std::move(settings)), publisher_(publisher), onState_(std::move(onState))
@@ -111,18 +52,18 @@ MqttClient::MqttClient(PublishSettings settings, Publisher& publisher, std::func
         mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
                                   settings_.password.empty() ? nullptr : settings_.password.c_str());
     if (settings_.tls())
-        unusable_ = setUpTls();
+        unusable_ = tls_.setUp(settings_, mosq_);
     mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
 
     keepalive_.setInterval(1000);
     connect(&keepalive_, &QTimer::timeout, this, [this] {
         // A broker that takes the connection and never answers it.
-        if (connecting_ && connectingFor_.elapsed() > kKeepaliveSeconds * 1000) {
+        if (state_ == BrokerState::Connecting && connectingFor_.elapsed() > kKeepaliveSeconds * 1000) {
             failed(MOSQ_ERR_KEEPALIVE);
             return;
         }
-        if (const int rc = mosquitto_loop_misc(mosq_); rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_))
+        if (const int rc = mosquitto_loop_misc(mosq_); rc != MOSQ_ERR_SUCCESS && state_ != BrokerState::Idle)
             failed(rc == MOSQ_ERR_NO_CONN ? MOSQ_ERR_KEEPALIVE : rc);
         updateWriteInterest();
     });
@@ -140,7 +81,7 @@ MqttClient::~MqttClient()
     if (lookupId_ >= 0)
         QHostInfo::abortHostLookup(lookupId_);
     dropSocket();
-    if (connected_) {
+    if (state_ == BrokerState::Connected) {
         // The program ends: say so, and give the broker a moment to take it.
         int mid = 0;
         mosquitto_publish(mosq_, &mid, publisher_.statusTopic().c_str(), 7, "offline", 1, true);
@@ -153,7 +94,6 @@ MqttClient::~MqttClient()
         mosquitto_loop(mosq_, 20, 1);
     }
     mosquitto_destroy(mosq_);
-    SSL_CTX_free(tls_);
 }
 
 void MqttClient::start()
@@ -212,66 +152,15 @@ void MqttClient::connectTo(const std::string& address)
 {
     // On this machine the connection, and with TLS the handshake, may be
     // made, or fail, before this returns.
-    certificateCheck_.reset();
+    tls_.attemptStarts();
     const int rc = mosquitto_connect_async(mosq_, address.c_str(), settings_.port, kKeepaliveSeconds);
+    state_ = BrokerState::Connecting;
     if (rc != MOSQ_ERR_SUCCESS) {
-        connecting_ = true;
         failed(rc);
         return;
     }
-    connecting_ = true;
     connectingFor_.start();
     watchSocket();
-}
-
-// Why TLS cannot work with these settings, or nothing. The context trusts
-// the CA file alone, asks for the broker's certificate and checks it against
-// the broker's host name (or address) as OpenSSL does; libmosquitto uses it
-// as it is and adds nothing. libmosquitto frees the TLS state, and OpenSSL's
-// verdict with it, as soon as a handshake fails, sometimes before it tells
-// this client, so the verdict is kept here as the check makes it.
-std::string MqttClient::setUpTls()
-{
-    const QString caFile = QString::fromStdString(settings_.caFile);
-    if (!QFileInfo(caFile).isReadable())
-        return "CA 文件 " + settings_.caFile + " 不存在或不能读取";
-    if (!holdsCertificate(caFile))
-        return "CA 文件 " + settings_.caFile + " 里没有证书（no PEM certificate）";
-    int major = 0, minor = 0, revision = 0;
-    mosquitto_lib_version(&major, &minor, &revision);
-    if (major * 1000000 + minor * 1000 + revision < kOldestLibmosquitto)
-        return "TLS 需要 libmosquitto 2.0.0 或更新的版本（this is " + std::to_string(major) + "." +
-               std::to_string(minor) + "." + std::to_string(revision) + "）";
-    tls_ = SSL_CTX_new(TLS_client_method());
-    if (!tls_)
-        return "TLS 不能用（" + opensslError() + "）";
-    SSL_CTX_set_min_proto_version(tls_, TLS1_2_VERSION);
-    SSL_CTX_set_options(tls_, SSL_OP_NO_COMPRESSION);
-    if (SSL_CTX_load_verify_locations(tls_, settings_.caFile.c_str(), nullptr) != 1)
-        return "CA 文件 " + settings_.caFile + " 不能用（" + opensslError() + "）";
-    X509_VERIFY_PARAM* check = SSL_CTX_get0_param(tls_);
-    X509_VERIFY_PARAM_set_hostflags(check, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    const bool named = isAddress(settings_.host) ? X509_VERIFY_PARAM_set1_ip_asc(check, settings_.host.c_str()) == 1
-                                                 : X509_VERIFY_PARAM_set1_host(check, settings_.host.c_str(), 0) == 1;
-    if (!named)
-        return "TLS 不能用：代理服务器的名字 " + settings_.host + " 不能用来检查证书（" + opensslError() + "）";
-    SSL_CTX_set_verify(tls_, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_cert_verify_callback(tls_, &MqttClient::checkCertificate, this);
-    if (const int rc = mosquitto_int_option(mosq_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0); rc != MOSQ_ERR_SUCCESS)
-        return "TLS 不能用（libmosquitto: " + reasonOf(rc) + "）";
-    if (const int rc = mosquitto_void_option(mosq_, MOSQ_OPT_SSL_CTX, tls_); rc != MOSQ_ERR_SUCCESS)
-        return "TLS 不能用（libmosquitto: " + reasonOf(rc) + "）";
-    return {};
-}
-
-int MqttClient::checkCertificate(X509_STORE_CTX* check, void* self)
-{
-    const int ok = X509_verify_cert(check);
-    const long verdict = X509_STORE_CTX_get_error(check);
-    // An error without a reason still refuses, as OpenSSL's own call would.
-    static_cast<MqttClient*>(self)->certificateCheck_ =
-        ok > 0 ? X509_V_OK : (verdict == X509_V_OK ? X509_V_ERR_UNSPECIFIED : verdict);
-    return ok > 0 ? 1 : 0;
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc) { static_cast<MqttClient*>(self)->connectAnswered(rc); }
@@ -279,24 +168,24 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc) { static_cast<MqttCli
 void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
 {
     auto* client = static_cast<MqttClient*>(self);
-    if (rc != 0 && (client->connected_ || client->connecting_))
+    if (rc != 0 && client->state_ != BrokerState::Idle)
         client->failed(rc);
 }
 
 void MqttClient::connectAnswered(int rc)
 {
-    connecting_ = false;
+    state_ = BrokerState::Idle;
     if (rc != 0) {
         lost("代理服务器拒绝了连接（" + std::string(mosquitto_connack_string(rc)) + "）");
         return;
     }
     // With TLS asked for, a connection that did not go through this client's
     // check of the certificate is not used, whatever libmosquitto did.
-    if (settings_.tls() && (mosquitto_ssl_get(mosq_) == nullptr || certificateCheck_ != X509_V_OK)) {
+    if (settings_.tls() && !tls_.passed(mosq_)) {
         lost("连接没有经过证书检查，不用（the connection was not made through the TLS check of " + broker() + "）");
         return;
     }
-    connected_ = true;
+    state_ = BrokerState::Connected;
     pauseMs_ = 1000;
     say("发布：已连接 " + broker() + "，站名 " + settings_.station);
     publisher_.connected();
@@ -305,8 +194,7 @@ void MqttClient::connectAnswered(int rc)
 
 void MqttClient::lost(const std::string& why)
 {
-    connected_ = false;
-    connecting_ = false;
+    state_ = BrokerState::Idle;
     dropSocket();
     mosquitto_disconnect(mosq_);
     retryLater(why);
@@ -347,7 +235,7 @@ void MqttClient::dropSocket()
 void MqttClient::readable()
 {
     const int rc = mosquitto_loop_read(mosq_, 1);
-    if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
+    if (rc != MOSQ_ERR_SUCCESS && state_ != BrokerState::Idle) {
         failed(rc);
         return;
     }
@@ -357,7 +245,7 @@ void MqttClient::readable()
 void MqttClient::writable()
 {
     const int rc = mosquitto_loop_write(mosq_, 1);
-    if (rc != MOSQ_ERR_SUCCESS && (connected_ || connecting_)) {
+    if (rc != MOSQ_ERR_SUCCESS && state_ != BrokerState::Idle) {
         failed(rc);
         return;
     }
@@ -374,11 +262,11 @@ void MqttClient::failed(int rc)
     // libmosquitto's own keepalive may end the wait before this client's.
     if (rc == MOSQ_ERR_KEEPALIVE)
         why = "代理服务器 " + broker() + " 在 " + std::to_string(kKeepaliveSeconds) + " 秒内没有应答（" +
-              (connected_ ? "no answer to the keepalive" : "no CONNACK within the keepalive") + "）";
-    else if (connected_)
+              (state_ == BrokerState::Connected ? "no answer to the keepalive" : "no CONNACK within the keepalive") + "）";
+    else if (state_ == BrokerState::Connected)
         why = "与代理服务器 " + broker() + " 的连接断开（" + reasonOf(rc) + "）";
     else if (rc == MOSQ_ERR_TLS)
-        why = tlsFailureText(certificateCheck_.value_or(X509_V_OK), settings_.caFile, settings_.host);
+        why = tlsFailureText(tls_.verdict().value_or(X509_V_OK), settings_.caFile, settings_.host);
     // libmosquitto says so itself, or passes the system's code (on Windows
     // Winsock's, WSAECONNREFUSED).
     else if (rc == MOSQ_ERR_CONN_REFUSED || (rc == MOSQ_ERR_ERRNO && (error == ECONNREFUSED || error == 10061)))
@@ -402,7 +290,7 @@ void MqttClient::schedulePump()
 void MqttClient::pump()
 {
     pumpQueued_ = false;
-    while (connected_ && publisher_.hasOutgoing() && !mosquitto_want_write(mosq_)) {
+    while (state_ == BrokerState::Connected && publisher_.hasOutgoing() && !mosquitto_want_write(mosq_)) {
         const MqttMessage message = publisher_.takeOutgoing();
         const int rc = mosquitto_publish(mosq_, nullptr, message.topic.c_str(), static_cast<int>(message.payload.size()),
                                          message.payload.data(), message.qos, message.retain);

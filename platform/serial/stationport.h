@@ -4,13 +4,13 @@
 // QSerialPort).
 
 #ifdef _WIN32
-#include "win32serialport.h"
+#include "serialport_win.h"
 namespace lumo {
 using StationPort = Win32SerialPort;
 }
 #else
-#include "qtserialport.h"
+#include "serialport_posix.h"
 namespace lumo {
-using StationPort = QtSerialPort;
+using StationPort = PosixSerialPort;
 }
 #endif

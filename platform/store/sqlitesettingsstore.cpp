@@ -7,11 +7,17 @@
 #include <utility>
 
 #include "portlist.h"
+#include "sqlitefile.h"
 #include "status.h"
 
 namespace lumo {
 
 namespace {
+
+using sqlite::Connection;
+using sqlite::fieldText;
+using sqlite::optionalFieldText;
+using sqlite::Statement;
 
 // The settings query, two blanks and all, as every version of the file has
 // been read with it.
@@ -20,10 +26,6 @@ constexpr const char* kSettingsQuery = "select  * from lumoe";
 // first row of the settings query, and the row id addresses it for writing.
 constexpr const char* kFirstRowIdQuery = "select  rowid, * from lumoe";
 constexpr const char* kRowByIdQuery = "select  * from lumoe where rowid = ?1";
-
-// Another program holding the file makes an operation wait this long before
-// it gives up with "database is locked"; start-up must not hang on it.
-constexpr int kBusyTimeoutMs = 1000;
 
 using Field = std::optional<std::string> SettingsRecord::*;
 
@@ -46,178 +48,6 @@ constexpr FieldSlot kReadBackOrder[] = {
     {"Settings", &SettingsRecord::settings},
     {"com", &SettingsRecord::com},
 };
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF,
-// and no NUL, which would cut the text short in the widgets.
-bool isUtf8WithoutNul(const unsigned char* bytes, std::size_t size)
-{
-    std::size_t i = 0;
-    while (i < size) {
-        const unsigned lead = bytes[i];
-        if (lead == 0)
-            return false;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        // Lead byte 110xxxxx, 1110xxxx or 11110xxx: the sequence length, the
-        // payload bits of the lead and the smallest code point of that length.
-        std::size_t length = 0;
-        unsigned codePoint = 0;
-        unsigned smallest = 0;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = lead & 0x1F;
-            smallest = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = lead & 0x0F;
-            smallest = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = lead & 0x07;
-            smallest = 0x10000;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            const unsigned next = bytes[i + k];
-            if ((next & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        if (codePoint < smallest || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-class Connection {
-    static constexpr int kStatementBudgetSeconds = 3;
-    std::chrono::steady_clock::time_point deadline_{};
-
-    static int pastDeadline(void* self)
-    {
-        return std::chrono::steady_clock::now() > static_cast<Connection*>(self)->deadline_ ? 1 : 0;
-    }
-
-public:
-    Connection() = default;
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() { sqlite3_close_v2(db_); }
-
-    // Read-write, never create: a missing file fails here and stays missing.
-    // SQLite opens anything else without a word, so the schema is read at once
-    // to find a file that is not a database (or is locked) now, not later.
-    Status open(const std::string& path)
-    {
-        const int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc != SQLITE_OK)
-            return Status::failure(db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        // A file edited by other means may make "lumoe" a view that computes
-        // without end; no statement of ours may run longer than this.
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(kStatementBudgetSeconds);
-        sqlite3_progress_handler(db_, 10000, &Connection::pastDeadline, this);
-        return execute("PRAGMA schema_version");
-    }
-
-    Status execute(const char* sql)
-    {
-        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            return Status::failure(sqlite3_errmsg(db_));
-        return Status::success();
-    }
-
-    sqlite3* handle() const { return db_; }
-    std::string error() const { return sqlite3_errmsg(db_); }
-
-private:
-    sqlite3* db_ = nullptr;
-};
-
-class Statement {
-public:
-    Statement() = default;
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    ~Statement() { sqlite3_finalize(stmt_); }
-
-    Status prepare(const Connection& db, const std::string& sql)
-    {
-        if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-            return Status::failure(db.error());
-        return Status::success();
-    }
-
-    // Steps to the first row; a query without rows is a failure of its own.
-    Status stepToRow(const Connection& db)
-    {
-        const int rc = sqlite3_step(stmt_);
-        if (rc == SQLITE_ROW)
-            return Status::success();
-        if (rc == SQLITE_DONE)
-            return Status::failure("table lumoe has no row");
-        return Status::failure(db.error());
-    }
-
-    sqlite3_stmt* handle() const { return stmt_; }
-
-private:
-    sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Jet matches field names regardless of case, and so do we; with two columns
-// of the same name the first one wins.
-int columnOf(sqlite3_stmt* row, const char* name)
-{
-    const int count = sqlite3_column_count(row);
-    for (int column = 0; column < count; ++column) {
-        const char* columnName = sqlite3_column_name(row, column);
-        if (columnName && sqlite3_stricmp(columnName, name) == 0)
-            return column;
-    }
-    return -1;
-}
-
-// A field as text: numbers as SQLite's text of them, TEXT as stored, a BLOB
-// only when its bytes are text. Bytes that are not text never reach a widget.
-Result<std::string> fieldText(sqlite3_stmt* row, const char* name)
-{
-    const std::string quoted = std::string("field \"") + name + "\"";
-    const int column = columnOf(row, name);
-    if (column < 0)
-        return Result<std::string>::failure(quoted + " is missing");
-    const int type = sqlite3_column_type(row, column);
-    if (type == SQLITE_NULL)
-        return Result<std::string>::failure(quoted + " is null");
-    const auto* bytes = static_cast<const unsigned char*>(
-        type == SQLITE_BLOB ? sqlite3_column_blob(row, column) : sqlite3_column_text(row, column));
-    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(row, column));
-    if (size == 0)
-        return Result<std::string>::success(std::string());
-    if (!bytes)
-        return Result<std::string>::failure(quoted + ": out of memory");
-    if (!isUtf8WithoutNul(bytes, size))
-        return Result<std::string>::failure(quoted + " does not hold UTF-8 text");
-    return Result<std::string>::success(std::string(reinterpret_cast<const char*>(bytes), size));
-}
-
-// An optional field: nothing when the column is missing or null.
-Result<std::optional<std::string>> optionalFieldText(sqlite3_stmt* row, const char* name)
-{
-    const int column = columnOf(row, name);
-    if (column < 0 || sqlite3_column_type(row, column) == SQLITE_NULL)
-        return Result<std::optional<std::string>>::success(std::nullopt);
-    Result<std::string> text = fieldText(row, name);
-    if (!text.ok())
-        return Result<std::optional<std::string>>::failure(text.error());
-    return Result<std::optional<std::string>>::success(std::move(text.value()));
-}
 
 class Session {
 public:

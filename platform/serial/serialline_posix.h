@@ -2,7 +2,7 @@
 // What the serial layer on QSerialPort needs of the system below it: where
 // port N leads, who holds a device, and how the program is woken for an
 // answer (serialline_posix.cpp). Windows has a serial layer of its own
-// (win32serialport.h).
+// (serialport_win.h).
 
 #include "linesettings.h"
 

@@ -1,6 +1,6 @@
 // COMN names and port numbers: no device involved.
 
-#include "qtserialport.h"
+#include "serialport_posix.h"
 #include "serial_pty.h"
 
 #include <gtest/gtest.h>
@@ -76,13 +76,13 @@ TEST(PortPathResolution, PlainFileNamedComNIsTheDevice)
 
 TEST(PortNumber, PresetIsOne)
 {
-    QtSerialPort port("/nonexistent");
+    PosixSerialPort port("/nonexistent");
     EXPECT_EQ(port.portNumber(), 1);
 }
 
 TEST(PortNumber, OutOfRangeFailsAndKeepsTheNumber)
 {
-    QtSerialPort port("/nonexistent");
+    PosixSerialPort port("/nonexistent");
     ASSERT_TRUE(port.setPortNumber(7).ok());
     const int rows[] = {0, -1, 256, 32767, -32768};
     for (int n : rows) {
@@ -99,7 +99,7 @@ TEST(PortNumber, OutOfRangeFailsAndKeepsTheNumber)
 
 TEST(Thresholds, NegativeThresholdsFailOthersAreKept)
 {
-    QtSerialPort port("/nonexistent");
+    PosixSerialPort port("/nonexistent");
     EXPECT_FALSE(port.setReceiveThreshold(-1).ok());
     EXPECT_FALSE(port.setSendThreshold(-1).ok());
     EXPECT_TRUE(port.setReceiveThreshold(0).ok());
@@ -111,7 +111,7 @@ TEST(Thresholds, NegativeThresholdsFailOthersAreKept)
 
 TEST(ClosedPort, LineSettingsAreKeptWhileClosedMalformedAreRefused)
 {
-    QtSerialPort port("/nonexistent");
+    PosixSerialPort port("/nonexistent");
     EXPECT_TRUE(port.setLineSettings(LineSettings{19200}).ok());
     EXPECT_FALSE(port.setLineSettings(LineSettings{19200, Parity::None, 9}).ok());
 }
@@ -119,7 +119,7 @@ TEST(ClosedPort, LineSettingsAreKeptWhileClosedMalformedAreRefused)
 TEST(ClosedPort, OperationsFailNamingThePort)
 {
     ProgramDirectory directory;
-    QtSerialPort port(directory.path());
+    PosixSerialPort port(directory.path());
     ASSERT_TRUE(port.setPortNumber(4).ok());
     const std::string notOpen = "COM4 (/dev/ttyS3) is not open";
     const Bytes request{0x2A, 0x01, 0x00, 0x2E};
@@ -138,7 +138,7 @@ TEST(ClosedPort, AfterAFailedOpenOperationsTellWhy)
     // may be locked for a moment by one of them.
     const std::string missing = (directory.path() / "no-such-device").string();
     directory.link(200, missing);
-    QtSerialPort port(directory.path());
+    PosixSerialPort port(directory.path());
     ASSERT_TRUE(port.setPortNumber(200).ok());
     const Status opened = port.open();
     ASSERT_FALSE(opened.ok());

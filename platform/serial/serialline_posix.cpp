@@ -1,7 +1,7 @@
 // The serial layer's POSIX side: comN links, Qt's lock files, the wake
 // threshold on termios and the quiet spell after a request.
 
-#include "serialline.h"
+#include "serialline_posix.h"
 
 #include <QDir>
 #include <QFileInfo>

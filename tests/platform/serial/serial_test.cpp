@@ -1,7 +1,7 @@
 // The Qt serial line over real pseudo-terminals: receive threshold, buffer
 // clearing, writes, open failures and the far end vanishing.
 
-#include "qtserialport.h"
+#include "serialport_posix.h"
 #include "serial_pty.h"
 
 #include <QCoreApplication>
@@ -40,7 +40,7 @@ Bytes counting(std::size_t count, std::uint8_t from = 0)
 }
 
 // Line settings as start-up hands them over: a text taken apart first.
-Status setLine(QtSerialPort& port, const char* text)
+Status setLine(PosixSerialPort& port, const char* text)
 {
     const auto settings = parseLineSettings(text);
     return settings.ok() ? port.setLineSettings(settings.value()) : Status::failure(settings.error());
@@ -59,7 +59,7 @@ protected:
     void openConfigured(int threshold, const char* settings = "9600,n,8,1")
     {
         directory.link(1, pty->slavePath());
-        port = std::make_unique<QtSerialPort>(directory.path());
+        port = std::make_unique<PosixSerialPort>(directory.path());
         ASSERT_TRUE(port->setPortNumber(1).ok());
         const Status opened = port->open();
         ASSERT_TRUE(opened.ok()) << opened.error();
@@ -83,7 +83,7 @@ protected:
 
     std::unique_ptr<Pty> pty = std::make_unique<Pty>();
     ProgramDirectory directory;
-    std::unique_ptr<QtSerialPort> port;
+    std::unique_ptr<PosixSerialPort> port;
     std::vector<int> events;
     std::vector<Bytes> reads;
     bool readInHandler = true;
@@ -218,7 +218,7 @@ TEST_F(SerialOverPty, LineSettingsChangeOnTheOpenPortMalformedLeaveItAlone)
 TEST_F(SerialOverPty, SettingsGivenBeforeOpenAreApplied)
 {
     directory.link(1, pty->slavePath());
-    QtSerialPort early(directory.path());
+    PosixSerialPort early(directory.path());
     ASSERT_TRUE(setLine(early, "2400,n,8,1").ok());
     ASSERT_TRUE(early.open().ok());
     EXPECT_EQ(lineSpeed(pty->slaveFd()), speed_t(B2400));
@@ -232,7 +232,7 @@ TEST_F(SerialOverPty, MissingDeviceFailsNamingTheLinkAndTarget)
 {
     const std::string target = pty->slavePath() + "-gone";
     directory.link(3, target);
-    QtSerialPort port3(directory.path());
+    PosixSerialPort port3(directory.path());
     ASSERT_TRUE(port3.setPortNumber(3).ok());
     const Status s = port3.open();
     ASSERT_FALSE(s.ok());
@@ -242,7 +242,7 @@ TEST_F(SerialOverPty, MissingDeviceFailsNamingTheLinkAndTarget)
 
 TEST_F(SerialOverPty, NoLinkFailsNamingTtyS)
 {
-    QtSerialPort port200(directory.path());
+    PosixSerialPort port200(directory.path());
     ASSERT_TRUE(port200.setPortNumber(200).ok());
     const Status s = port200.open();
     ASSERT_FALSE(s.ok());
@@ -258,7 +258,7 @@ TEST_F(SerialOverPty, DeviceHeldByAnotherProgramFailsNamingThePath)
         << holder.readAllStandardError().toStdString();
 
     directory.link(1, pty->slavePath());
-    QtSerialPort held(directory.path());
+    PosixSerialPort held(directory.path());
     const Status s = held.open();
     ASSERT_FALSE(s.ok());
     EXPECT_NE(s.error().find("cannot open COM1 ("), std::string::npos) << s.error();

@@ -13,7 +13,7 @@
 // tries one reopen with the same settings, so polling resumes by itself when
 // the device is back.
 
-#include "serialline.h"
+#include "serialline_posix.h"
 #include "serialportbase.h"
 
 #include <QSerialPort>
@@ -24,20 +24,18 @@
 
 namespace lumo {
 
-class QtSerialPort : public SerialPortBase {
+class PosixSerialPort : public SerialPortBase {
 public:
-    explicit QtSerialPort(std::filesystem::path programDirectory);
-    ~QtSerialPort() override;
-    QtSerialPort(const QtSerialPort&) = delete;
-    QtSerialPort& operator=(const QtSerialPort&) = delete;
+    explicit PosixSerialPort(std::filesystem::path programDirectory);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
-    Status open() override;
     Status setNoHandshaking() override;
     Status setLineSettings(const LineSettings& settings) override;
     Status setReceiveThreshold(int bytes) override;
     Status clearOutput() override;
     Status clearInput() override;
-    Status write(std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readWaiting() override;
 
     // True while the port is not watching the line after a request.
@@ -45,12 +43,14 @@ public:
 
 private:
     std::string portName() const override;  // "COM3 (/opt/lumo/com3 -> /dev/pts/7)"
-    Status openResolved();
+    // Resolves COMN afresh and opens it.
+    Status openDevice() override;
+    void closeLostDevice() override;
+    Status writeBytes(std::span<const std::uint8_t> bytes) override;
     Status applyLineSettings(const LineSettings& settings);
     Status clear(QSerialPort::Direction direction, const char* what);
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
-    void closeLostPort();
 
     std::filesystem::path programDirectory_;
     std::unique_ptr<QSerialPort> port_;

@@ -1,4 +1,4 @@
-#include "qtserialport.h"
+#include "serialport_posix.h"
 
 #include <QMetaObject>
 
@@ -46,7 +46,7 @@ std::string openFailureCause(QSerialPort::SerialPortError error, const std::stri
 
 }  // namespace
 
-QtSerialPort::QtSerialPort(std::filesystem::path programDirectory)
+PosixSerialPort::PosixSerialPort(std::filesystem::path programDirectory)
     : programDirectory_(std::move(programDirectory)), port_(std::make_unique<QSerialPort>()), waker_(*port_)
 {
     QObject::connect(port_.get(), &QSerialPort::readyRead, port_.get(), [this] { onReadyRead(); });
@@ -54,7 +54,7 @@ QtSerialPort::QtSerialPort(std::filesystem::path programDirectory)
                      [this](QSerialPort::SerialPortError error) { onError(error); });
 }
 
-QtSerialPort::~QtSerialPort()
+PosixSerialPort::~PosixSerialPort()
 {
     port_->disconnect();
     waker_.stop();
@@ -62,23 +62,14 @@ QtSerialPort::~QtSerialPort()
         port_->close();
 }
 
-std::string QtSerialPort::portName() const
+std::string PosixSerialPort::portName() const
 {
     return "COM" + std::to_string(number_) + " (" + resolvePortPath(programDirectory_, number_).shown + ")";
 }
 
-Status QtSerialPort::open()
-{
-    if (opened_ && !lost_)
-        return Status::failure(openedName_ + " is already open");
-    if (lost_)
-        closeLostPort();
-    return openResolved();
-}
-
-// Resolves COMN afresh and opens it with every setting remembered so far;
-// Qt applies them as part of opening and refuses the open if one fails.
-Status QtSerialPort::openResolved()
+// Every setting remembered so far goes with the open: Qt applies them as
+// part of opening and refuses the open if one fails.
+Status PosixSerialPort::openDevice()
 {
     const PortPath path = resolvePortPath(programDirectory_, number_);
     const std::string name = "COM" + std::to_string(number_) + " (" + path.shown + ")";
@@ -97,7 +88,7 @@ Status QtSerialPort::openResolved()
     return Status::success();
 }
 
-Status QtSerialPort::applyLineSettings(const LineSettings& settings)
+Status PosixSerialPort::applyLineSettings(const LineSettings& settings)
 {
     const auto failed = [this](const char* what) {
         return Status::failure("cannot set the " + std::string(what) + " of " + openedName_ + ": " +
@@ -114,7 +105,7 @@ Status QtSerialPort::applyLineSettings(const LineSettings& settings)
     return Status::success();
 }
 
-Status QtSerialPort::setNoHandshaking()
+Status PosixSerialPort::setNoHandshaking()
 {
     if (!port_->setFlowControl(QSerialPort::NoFlowControl))
         return Status::failure("cannot turn off flow control of " + openedName_ + ": " +
@@ -122,7 +113,7 @@ Status QtSerialPort::setNoHandshaking()
     return Status::success();
 }
 
-Status QtSerialPort::setLineSettings(const LineSettings& settings)
+Status PosixSerialPort::setLineSettings(const LineSettings& settings)
 {
     if (Status checked = checkLineSettings(settings); !checked.ok())
         return checked;
@@ -136,22 +127,22 @@ Status QtSerialPort::setLineSettings(const LineSettings& settings)
         }
     }
     lineSettings_ = settings;
-    if (opened_ && !lost_)
+    if (isOpen())
         waker_.apply(receiveThreshold_);
     return Status::success();
 }
 
-Status QtSerialPort::setReceiveThreshold(int bytes)
+Status PosixSerialPort::setReceiveThreshold(int bytes)
 {
     if (Status checked = checkReceiveThreshold(bytes); !checked.ok())
         return checked;
     receiveThreshold_ = bytes;
-    if (opened_ && !lost_)
+    if (isOpen())
         waker_.apply(receiveThreshold_);
     return Status::success();
 }
 
-Status QtSerialPort::clear(QSerialPort::Direction direction, const char* what)
+Status PosixSerialPort::clear(QSerialPort::Direction direction, const char* what)
 {
     if (Status usable = ensureUsable(std::string("clear ") + what); !usable.ok())
         return usable;
@@ -161,19 +152,12 @@ Status QtSerialPort::clear(QSerialPort::Direction direction, const char* what)
     return Status::success();
 }
 
-Status QtSerialPort::clearOutput() { return clear(QSerialPort::Output, "output"); }
+Status PosixSerialPort::clearOutput() { return clear(QSerialPort::Output, "output"); }
 
-Status QtSerialPort::clearInput() { return clear(QSerialPort::Input, "input"); }
+Status PosixSerialPort::clearInput() { return clear(QSerialPort::Input, "input"); }
 
-Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
+Status PosixSerialPort::writeBytes(std::span<const std::uint8_t> bytes)
 {
-    if (lost_) {
-        closeLostPort();
-        if (Status reopened = openResolved(); !reopened.ok())
-            return Status::failure("cannot write: " + reopened.error());
-    }
-    if (Status usable = ensureUsable("write"); !usable.ok())
-        return usable;
     port_->clearError();
     const auto size = static_cast<qint64>(bytes.size());
     const qint64 taken = port_->write(reinterpret_cast<const char*>(bytes.data()), size);
@@ -183,7 +167,7 @@ Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
     // Hand the request to the driver now rather than at the next turn of
     // the event loop: the instrument's answer time starts here.
     port_->flush();
-    if (lost_)
+    if (isLost())
         return Status::failure("cannot write to " + openedName_ + ": " + lossReason_);
     if (port_->error() != QSerialPort::NoError) {
         const std::string reason = text(port_->errorString());
@@ -194,7 +178,7 @@ Status QtSerialPort::write(std::span<const std::uint8_t> bytes)
     return Status::success();
 }
 
-Result<Bytes> QtSerialPort::readWaiting()
+Result<Bytes> PosixSerialPort::readWaiting()
 {
     if (Status usable = ensureUsable("read"); !usable.ok())
         return Result<Bytes>::failure(usable.error());
@@ -204,7 +188,7 @@ Result<Bytes> QtSerialPort::readWaiting()
 
 // readyRead may come once per piece or once for several pieces, so the
 // threshold is checked on what is waiting, not on the signals.
-void QtSerialPort::onReadyRead()
+void PosixSerialPort::onReadyRead()
 {
     if (!canRaise() || port_->bytesAvailable() < receiveThreshold_)
         return;
@@ -215,25 +199,23 @@ void QtSerialPort::onReadyRead()
 // The far end is gone: Qt would repeat the read error on every turn of the
 // event loop. Closing is deferred to the next turn because the error is
 // reported from inside Qt's own read notification.
-void QtSerialPort::onError(QSerialPort::SerialPortError error)
+void PosixSerialPort::onError(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
         return;
-    if (!opened_ || lost_)
+    if (!noteLost(text(port_->errorString())))
         return;
-    lost_ = true;
-    lossReason_ = text(port_->errorString());
     closeQueued_ = true;
     QMetaObject::invokeMethod(
         port_.get(),
         [this] {
             if (closeQueued_)
-                closeLostPort();
+                closeLostDevice();
         },
         Qt::QueuedConnection);
 }
 
-void QtSerialPort::closeLostPort()
+void PosixSerialPort::closeLostDevice()
 {
     closeQueued_ = false;
     waker_.stop();

@@ -7,6 +7,7 @@
 // queue, and the client retries with a growing pause (1 s doubling to 30 s).
 // The password is handed to libmosquitto and shown nowhere.
 
+#include "brokertls.h"
 #include "publisher.h"
 #include "publishsettings.h"
 
@@ -20,18 +21,10 @@
 #include <string>
 
 struct mosquitto;
-struct ssl_ctx_st;
-struct x509_store_ctx_st;
 class QHostInfo;
 class QSocketNotifier;
 
 namespace lumo {
-
-// Why a TLS handshake failed, in the operator's words, from the result of
-// OpenSSL's check of the broker's certificate (X509_V_ERR_...): not signed
-// by the CA file's authority, made for another host name or address, out of
-// date, or something else of TLS; OpenSSL's text follows.
-std::string tlsFailureText(long verifyResult, const std::string& caFile, const std::string& host);
 
 class MqttClient : public QObject {
 public:
@@ -44,14 +37,11 @@ public:
     MqttClient& operator=(const MqttClient&) = delete;
 
     void start();
-    bool isConnected() const { return connected_; }
+    bool isConnected() const { return state_ == BrokerState::Connected; }
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
-    static int checkCertificate(x509_store_ctx_st* check, void* self);
-
-    std::string setUpTls();
 
     void lookUp();
     void lookedUp(const QHostInfo& info);
@@ -81,14 +71,12 @@ private:
     QTimer pumpTimer_;
     int pauseMs_ = 1000;
     int lookupId_ = -1;
-    bool connected_ = false;
-    bool connecting_ = false;
+    // Idle: no connection, and none under way (looking the name up, or
+    // waiting to retry); Connecting: made or being made, not yet answered.
+    enum class BrokerState { Idle, Connecting, Connected };
+    BrokerState state_ = BrokerState::Idle;
     bool pumpQueued_ = false;
-    ssl_ctx_st* tls_ = nullptr;  // this client's TLS context, when TLS is asked for
-    // OpenSSL's verdict on the broker's certificate in this connection
-    // attempt (X509_V_OK: trusted and made for the broker); nothing before
-    // the check has run.
-    std::optional<long> certificateCheck_;
+    BrokerTls tls_;  // when TLS is asked for
     std::string unusable_;  // why the settings cannot work (a CA file missing or without a certificate)
     QElapsedTimer connectingFor_;
 };

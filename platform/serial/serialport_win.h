@@ -15,6 +15,7 @@
 // watched any more, and the next write tries one reopen with the same
 // settings, so polling resumes by itself when the device is back.
 
+#include "commapi_win.h"
 #include "serialportbase.h"
 
 #include <windows.h>
@@ -30,23 +31,25 @@ namespace lumo {
 class Win32SerialPort : public SerialPortBase {
 public:
     // Port N is COMN wherever the program is: the directory plays no part.
-    explicit Win32SerialPort(const std::filesystem::path& programDirectory = {});
+    // api: the Win32 calls, or a test's stand-in.
+    explicit Win32SerialPort(const std::filesystem::path& programDirectory = {}, CommApi& api = systemCommApi());
     ~Win32SerialPort() override;
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-    Status open() override;
     Status setNoHandshaking() override;
     Status setLineSettings(const LineSettings& settings) override;
     Status setReceiveThreshold(int bytes) override;
     Status clearOutput() override;
     Status clearInput() override;
-    Status write(std::span<const std::uint8_t> bytes) override;
     Result<Bytes> readWaiting() override;
 
 private:
     std::string portName() const override;  // "COM3"
-    Status openHandle();
+    Status openDevice() override;
+    void closeLostDevice() override;
+    Status writeBytes(std::span<const std::uint8_t> bytes) override;
+    bool waitResult(OVERLAPPED& overlapped, DWORD& transferred);
     Status applyLineSettings(const LineSettings& settings);
     Status failure(const std::string& what, DWORD error);
     Status takeUpWrite();
@@ -58,6 +61,7 @@ private:
     void markLost(const std::string& reason);
     void closeHandle();
 
+    CommApi& api_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     // The pending read: the driver fills `reading_` until it completes.
     OVERLAPPED readOverlapped_{};
