@@ -1,62 +1,51 @@
-// The serial line on Windows (win32serialport.h).
+// The serial line on Windows (serialport_win.h).
 
 #include "serialport_win.h"
 
-#include "commapi_win.h"
+#include "linesetup_win.h"
 
 #include <QMetaObject>
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
+#include <utility>
 
 namespace lumo {
 
+using std::chrono::milliseconds;
+
 namespace {
 
-BYTE parityOf(Parity parity)
-{
-    switch (parity) {
-    case Parity::Even: return EVENPARITY;
-    case Parity::Odd: return ODDPARITY;
-    case Parity::Mark: return MARKPARITY;
-    case Parity::Space: return SPACEPARITY;
-    case Parity::None: break;
-    }
-    return NOPARITY;
-}
+// What a driver may take to end an operation it was told to cancel, or to
+// hand over bytes that are already in its queue.
+constexpr milliseconds kDriverWait{300};
 
-BYTE stopBitsOf(StopBits stopBits)
-{
-    switch (stopBits) {
-    case StopBits::OneAndHalf: return ONE5STOPBITS;
-    case StopBits::Two: return TWOSTOPBITS;
-    case StopBits::One: break;
-    }
-    return ONESTOPBIT;
-}
-
-HANDLE manualResetEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+std::string inMilliseconds(milliseconds time) { return std::to_string(time.count()) + " ms"; }
 
 }  // namespace
 
-Win32SerialPort::Win32SerialPort(const std::filesystem::path&, CommApi& api) : api_(api)
+Win32SerialPort::Win32SerialPort(const std::filesystem::path&, CommApi& api)
+    : api_(api),
+      read_(std::make_unique<Io>()),
+      write_(std::make_unique<Io>()),
+      drain_(std::make_unique<Io>()),
+      readNotifier_(std::make_unique<QWinEventNotifier>(read_->overlapped.hEvent)),
+      writeNotifier_(std::make_unique<QWinEventNotifier>(write_->overlapped.hEvent)),
+      writeDeadline_(std::make_unique<QTimer>())
 {
-    readOverlapped_.hEvent = manualResetEvent();
-    writeOverlapped_.hEvent = manualResetEvent();
-    drainOverlapped_.hEvent = manualResetEvent();
-    readNotifier_ = std::make_unique<QWinEventNotifier>(readOverlapped_.hEvent);
     readNotifier_->setEnabled(false);
-    QObject::connect(readNotifier_.get(), &QWinEventNotifier::activated, readNotifier_.get(),
-                     [this] { onReadDone(); });
+    writeNotifier_->setEnabled(false);
+    QObject::connect(readNotifier_.get(), &QWinEventNotifier::activated, readNotifier_.get(), [this] { onReadDone(); });
+    QObject::connect(writeNotifier_.get(), &QWinEventNotifier::activated, writeNotifier_.get(),
+                     [this] { takeUpWrite(milliseconds(0)); });
+    // A write still in flight when its bound is up has not reached the line.
+    writeDeadline_->setSingleShot(true);
+    QObject::connect(writeDeadline_.get(), &QTimer::timeout, writeDeadline_.get(),
+                     [this] { takeUpWrite(milliseconds(0)); });
 }
 
-Win32SerialPort::~Win32SerialPort()
-{
-    closeHandle();
-    readNotifier_.reset();
-    for (HANDLE event : {readOverlapped_.hEvent, writeOverlapped_.hEvent, drainOverlapped_.hEvent})
-        CloseHandle(event);
-}
+Win32SerialPort::~Win32SerialPort() { closeHandle(); }
 
 std::string Win32SerialPort::portName() const { return "COM" + std::to_string(number_); }
 
@@ -68,10 +57,17 @@ Status Win32SerialPort::failure(const std::string& what, DWORD error)
     return Status::failure(what + " " + portName() + ": " + text);
 }
 
+// What the driver did, or did not do, that says the device is gone.
+Status Win32SerialPort::deviceGoneFailure(const std::string& why)
+{
+    markLost(why);
+    return Status::failure(portName() + ": " + why);
+}
+
 // Opens \\.\COMN (the only name that reaches COM10 and above) with every
-// setting remembered so far: the component's buffer sizes, reads without
-// timeouts (a read ends when it has all the bytes it asked for), and the
-// line settings.
+// setting remembered so far and the component's buffer sizes. The port is
+// open only once it is configured: one whose settings the driver refuses
+// is closed again and the open fails with the reason.
 Status Win32SerialPort::openDevice()
 {
     const std::wstring device = L"\\\\.\\COM" + std::to_wstring(number_);
@@ -82,42 +78,34 @@ Status Win32SerialPort::openDevice()
         return Status::failure(openFailure_, openFailureCause(error, portName()));
     }
     handle_ = handle;
-    COMMTIMEOUTS timeouts{};
     api_.setupComm(handle_, 1024, 512);
-    if (!api_.setTimeouts(handle_, &timeouts)) {
-        const DWORD error = GetLastError();
+    if (Status configured = applyLineSettings(lineSettings_); !configured.ok()) {
         closeHandle();
-        openFailure_ = "cannot set up " + portName() + ": " + systemMessage(error);
-        return Status::failure(openFailure_);
+        openFailure_ = configured.error();
+        return configured;
     }
     noteOpened(portName());
-    if (Status applied = applyLineSettings(lineSettings_); !applied.ok())
-        return applied;
     armRead();
+    if (isLost())
+        return Status::failure(portName() + ": " + lossReason_);
     return Status::success();
 }
 
+void Win32SerialPort::closeLostDevice() { closeHandle(); }
+
+// Every field of the line and the time-outs (linesetup_win.h).
 Status Win32SerialPort::applyLineSettings(const LineSettings& settings)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!api_.getState(handle_, &dcb))
         return failure("cannot read the line settings of", GetLastError());
-    dcb.BaudRate = static_cast<DWORD>(settings.baud);
-    dcb.ByteSize = static_cast<BYTE>(settings.dataBits);
-    dcb.Parity = parityOf(settings.parity);
-    dcb.StopBits = stopBitsOf(settings.stopBits);
-    dcb.fBinary = TRUE;
-    dcb.fParity = settings.parity != Parity::None;
-    // No flow control of any kind; DTR and RTS stay as the driver has them.
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fAbortOnError = FALSE;
+    describeLine(dcb, settings);
     if (!api_.setState(handle_, &dcb))
         return failure("cannot set the line settings \"" + settings.text() + "\" of", GetLastError());
+    COMMTIMEOUTS timeouts = timeoutsOf(settings);
+    if (!api_.setTimeouts(handle_, &timeouts))
+        return failure("cannot set the time-outs of", GetLastError());
     return Status::success();
 }
 
@@ -150,19 +138,39 @@ Status Win32SerialPort::setReceiveThreshold(int bytes)
     return Status::success();
 }
 
-// Waits for the write in flight, if any, to end: quickly, since there is no
-// flow control and clearing the output aborts it.
-Status Win32SerialPort::takeUpWrite()
+// Whether the operation ended within the time given (its event is set).
+bool Win32SerialPort::ended(Io& io, milliseconds within)
 {
-    if (!writePending_)
+    return WaitForSingleObject(io.overlapped.hEvent, static_cast<DWORD>(std::max<long long>(within.count(), 0))) ==
+           WAIT_OBJECT_0;
+}
+
+// Takes up the write in flight, if any: it ended within `within`, was
+// aborted because the output was cleared, or the device is gone.
+Status Win32SerialPort::takeUpWrite(milliseconds within)
+{
+    if (!write_->pending)
         return Status::success();
-    writePending_ = false;
-    DWORD written = 0;
-    if (!waitResult(writeOverlapped_, written)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_OPERATION_ABORTED)  // cleared on purpose
-            return failure("the last write did not reach", error);
+    const std::size_t size = write_->bytes.size();
+    if (!ended(*write_, within)) {
+        api_.cancel(handle_, &write_->overlapped);
+        return deviceGoneFailure("a write of " + std::to_string(size) + " bytes did not end within " +
+                                 inMilliseconds(writeBound(size, lineSettings_)));
     }
+    writeNotifier_->setEnabled(false);
+    writeDeadline_->stop();
+    write_->pending = false;
+    const bool cleared = std::exchange(outputCleared_, false);
+    DWORD written = 0;
+    if (!api_.result(handle_, &write_->overlapped, &written)) {
+        const DWORD error = GetLastError();
+        if (cleared && error == ERROR_OPERATION_ABORTED)
+            return Status::success();
+        return deviceGoneFailure("a write of " + std::to_string(size) + " bytes failed: " + systemMessage(error));
+    }
+    if (written < size && !cleared)
+        return deviceGoneFailure("the device took " + std::to_string(written) + " of " + std::to_string(size) +
+                                 " bytes in " + inMilliseconds(writeBound(size, lineSettings_)));
     return Status::success();
 }
 
@@ -170,9 +178,10 @@ Status Win32SerialPort::clearOutput()
 {
     if (Status usable = ensureUsable("clear output"); !usable.ok())
         return usable;
+    outputCleared_ = write_->pending;
     if (!api_.purge(handle_, PURGE_TXABORT | PURGE_TXCLEAR))
         return failure("cannot clear output of", GetLastError());
-    return takeUpWrite();
+    return takeUpWrite(kDriverWait);
 }
 
 Status Win32SerialPort::clearInput()
@@ -188,61 +197,59 @@ Status Win32SerialPort::clearInput()
     return Status::success();
 }
 
+// The write is handed over and not waited for; its end, or its bound,
+// comes into the event loop. A write still in flight from before is given
+// what is left of its bound first.
 Status Win32SerialPort::writeBytes(std::span<const std::uint8_t> bytes)
 {
-    if (Status before = takeUpWrite(); !before.ok())
+    const milliseconds leftOfBound(std::max(writeDeadline_->remainingTime(), 0));
+    if (Status before = takeUpWrite(leftOfBound); !before.ok())
         return before;
-    writing_.assign(bytes.begin(), bytes.end());
-    ResetEvent(writeOverlapped_.hEvent);
-    const auto size = static_cast<DWORD>(writing_.size());
+    write_->restart();
+    write_->bytes.assign(bytes.begin(), bytes.end());
+    const auto size = static_cast<DWORD>(write_->bytes.size());
     DWORD written = 0;
-    if (api_.write(handle_, writing_.data(), size, &written, &writeOverlapped_)) {
+    if (api_.write(handle_, write_->bytes.data(), size, &written, &write_->overlapped)) {
         if (written != size)
-            return Status::failure("cannot write " + std::to_string(size) + " bytes to " + portName() + ": " +
-                                   std::to_string(written) + " taken");
+            return deviceGoneFailure("the device took " + std::to_string(written) + " of " + std::to_string(size) +
+                                     " bytes");
         return Status::success();
     }
     const DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING)
         return failure("cannot write " + std::to_string(size) + " bytes to", error);
-    writePending_ = true;
+    write_->pending = true;
+    writeNotifier_->setEnabled(true);
+    writeDeadline_->start(writeBound(size, lineSettings_));
     return Status::success();
-}
-
-Result<DWORD> Win32SerialPort::queuedBytes()
-{
-    DWORD errors = 0;
-    COMSTAT state{};
-    if (!api_.clearError(handle_, &errors, &state))
-        return Result<DWORD>::failure(failure("cannot read the state of", GetLastError()).error());
-    return Result<DWORD>::success(state.cbInQue);
 }
 
 // Adds what waits in the driver's queue beyond the pending read: exactly
 // that many bytes are asked for, so the read ends at once.
 Status Win32SerialPort::readQueued(Bytes& into)
 {
-    const Result<DWORD> queued = queuedBytes();
-    if (!queued.ok())
-        return Status::failure(queued.error());
-    if (queued.value() == 0)
+    DWORD errors = 0;
+    COMSTAT state{};
+    if (!api_.clearError(handle_, &errors, &state))
+        return failure("cannot read the state of", GetLastError());
+    if (state.cbInQue == 0)
         return Status::success();
-    const std::size_t before = into.size();
-    into.resize(before + queued.value());
-    ResetEvent(drainOverlapped_.hEvent);
-    DWORD read = 0;
-    if (!api_.read(handle_, into.data() + before, queued.value(), &drainOverlapped_) ||
-        !api_.result(handle_, &drainOverlapped_, &read)) {
-        if (GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_IO_INCOMPLETE) {
-            into.resize(before);
-            return failure("cannot read from", GetLastError());
-        }
-        if (!waitResult(drainOverlapped_, read)) {
-            into.resize(before);
-            return failure("cannot read from", GetLastError());
-        }
+    drain_->restart();
+    drain_->bytes.resize(state.cbInQue);
+    if (!api_.read(handle_, drain_->bytes.data(), state.cbInQue, &drain_->overlapped) &&
+        GetLastError() != ERROR_IO_PENDING)
+        return failure("cannot read from", GetLastError());
+    drain_->pending = true;
+    if (!ended(*drain_, kDriverWait)) {
+        api_.cancel(handle_, &drain_->overlapped);
+        return deviceGoneFailure(std::to_string(state.cbInQue) + " bytes in the driver's queue were not handed over within " +
+                                 inMilliseconds(kDriverWait));
     }
-    into.resize(before + read);
+    drain_->pending = false;
+    DWORD read = 0;
+    if (!api_.result(handle_, &drain_->overlapped, &read))
+        return failure("cannot read from", GetLastError());
+    into.insert(into.end(), drain_->bytes.begin(), drain_->bytes.begin() + std::min<std::size_t>(read, state.cbInQue));
     return Status::success();
 }
 
@@ -265,62 +272,67 @@ Result<Bytes> Win32SerialPort::readWaiting()
 
 // Asks the driver for the bytes still missing to the receive threshold.
 // Completed at once or pending, the read's event is signalled when it ends
-// and onReadDone takes it up on the event loop.
+// and onReadDone takes it up on the event loop. Without a read pending
+// nothing would ever be received: a read the driver refuses is the device
+// gone.
 void Win32SerialPort::armRead()
 {
-    if (readPending_ || !isOpen() || handle_ == INVALID_HANDLE_VALUE || receiveThreshold_ <= 0)
+    if (read_->pending || !isOpen() || receiveThreshold_ <= 0)
         return;
     const std::size_t missing =
         received_.size() < static_cast<std::size_t>(receiveThreshold_) ? receiveThreshold_ - received_.size() : 1;
-    reading_.resize(missing);
-    ResetEvent(readOverlapped_.hEvent);
-    if (!api_.read(handle_, reading_.data(), static_cast<DWORD>(missing), &readOverlapped_) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        failure("cannot read from", GetLastError());
-        return;
+    read_->restart();
+    read_->bytes.resize(missing);
+    if (!api_.read(handle_, read_->bytes.data(), static_cast<DWORD>(missing), &read_->overlapped)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            markLost("cannot read from " + portName() + ": " + systemMessage(error));
+            return;
+        }
     }
-    readPending_ = true;
+    read_->pending = true;
     readNotifier_->setEnabled(true);
 }
 
-// Ends the pending read, cancelled or as it stands, and keeps its bytes.
+// Ends the pending read, cancelled (within a bounded time) or as it stands,
+// and keeps its bytes. Only this port's own cancel may abort it: a read the
+// driver ends with an error, an abort included (a driver after its device
+// was removed), is the device gone, and is not asked again.
 Status Win32SerialPort::takeUpRead(bool cancel)
 {
-    if (!readPending_)
+    if (!read_->pending)
         return Status::success();
-    if (cancel)
-        api_.cancel(handle_, &readOverlapped_);
+    if (cancel) {
+        api_.cancel(handle_, &read_->overlapped);
+        if (!ended(*read_, kDriverWait))
+            return deviceGoneFailure("a cancelled read did not end within " + inMilliseconds(kDriverWait));
+    }
     DWORD read = 0;
-    const bool done = cancel ? waitResult(readOverlapped_, read) : api_.result(handle_, &readOverlapped_, &read);
+    const bool done = api_.result(handle_, &read_->overlapped, &read);
     const DWORD error = done ? ERROR_SUCCESS : GetLastError();
     if (!done && error == ERROR_IO_INCOMPLETE)
         return Status::success();
-    readPending_ = false;
+    read_->pending = false;
     readNotifier_->setEnabled(false);
-    received_.insert(received_.end(), reading_.begin(), reading_.begin() + std::min<std::size_t>(read, reading_.size()));
-    if (!done && error != ERROR_OPERATION_ABORTED)
-        return failure("cannot read from", error);
-    return Status::success();
+    received_.insert(received_.end(), read_->bytes.begin(),
+                     read_->bytes.begin() + std::min<std::size_t>(read, read_->bytes.size()));
+    if (done || (cancel && error == ERROR_OPERATION_ABORTED))
+        return Status::success();
+    return deviceGoneFailure("a read ended: " + systemMessage(error));
 }
 
 void Win32SerialPort::onReadDone()
 {
-    if (!readPending_ || handle_ == INVALID_HANDLE_VALUE)
+    if (!read_->pending || handle_ == INVALID_HANDLE_VALUE)
         return;
-    if (Status taken = takeUpRead(false); !taken.ok()) {
-        // Whatever the driver says, a read that failed is not asked again
-        // (that could spin): the port counts as lost until the next write.
-        markLost(taken.error());
-        return;
-    }
-    if (readPending_)
-        return;  // not done yet
+    if (!takeUpRead(false).ok() || read_->pending)
+        return;  // the device is gone, or the read is not done yet
     if (received_.size() >= static_cast<std::size_t>(receiveThreshold_))
         raiseReceiveEvent();
     armRead();
 }
 
-// The device is gone: close it now, so nothing is watched or retried until
+// The device is gone: close it soon, so nothing is watched or retried until
 // the next write asks for it again.
 void Win32SerialPort::markLost(const std::string& reason)
 {
@@ -337,32 +349,47 @@ void Win32SerialPort::markLost(const std::string& reason)
         Qt::QueuedConnection);
 }
 
-void Win32SerialPort::closeLostDevice() { closeHandle(); }
-
-bool Win32SerialPort::waitResult(OVERLAPPED& overlapped, DWORD& transferred)
-{
-    WaitForSingleObject(overlapped.hEvent, INFINITE);
-    return api_.result(handle_, &overlapped, &transferred);
-}
-
+// Cancelling the I/O in flight lets the driver give up this object's
+// buffers before the handle goes (Wine's PurgeComm does not end a pending
+// read). What a driver does not let go of within a bounded time is left to
+// it for good.
 void Win32SerialPort::closeHandle()
 {
     if (handle_ == INVALID_HANDLE_VALUE)
         return;
     readNotifier_->setEnabled(false);
-    // Cancelling the I/O in flight lets the driver give up this object's
-    // buffers before the handle goes (Wine's PurgeComm does not end a
-    // pending read).
+    writeNotifier_->setEnabled(false);
+    writeDeadline_->stop();
     api_.cancel(handle_, nullptr);
-    DWORD unused = 0;
-    if (readPending_)
-        waitResult(readOverlapped_, unused);
-    if (writePending_)
-        waitResult(writeOverlapped_, unused);
-    readPending_ = writePending_ = false;
+    const auto deadline = std::chrono::steady_clock::now() + kDriverWait;
+    for (std::unique_ptr<Io>* io : {&read_, &write_, &drain_}) {
+        if (!(*io)->pending)
+            continue;
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!ended(**io, left)) {
+            abandon(*io);
+            continue;
+        }
+        DWORD unused = 0;
+        api_.result(handle_, &(*io)->overlapped, &unused);
+        (*io)->pending = false;
+    }
     received_.clear();
     api_.close(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+}
+
+// The driver may still write into the OVERLAPPED and the bytes: freeing
+// them would be worse than keeping them, so they are never freed, and a new
+// pair takes their place.
+void Win32SerialPort::abandon(std::unique_ptr<Io>& io)
+{
+    static_cast<void>(io.release());
+    io = std::make_unique<Io>();
+    readNotifier_->setHandle(read_->overlapped.hEvent);
+    writeNotifier_->setHandle(write_->overlapped.hEvent);
+    readNotifier_->setEnabled(false);
+    writeNotifier_->setEnabled(false);
 }
 
 }  // namespace lumo
