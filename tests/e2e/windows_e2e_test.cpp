@@ -9,6 +9,7 @@
 //   LUMO_UIPROBE_PATH   the directory whose generic/ holds the probe
 //   LUMO_SHOTS          where to put pictures of the main window and page 2
 //                       (optional)
+//   LUMO_SETDCB         setdcb.exe, which leaves a port as a careless program might
 
 #include "knowninstruments.h"
 #include "linelog.h"
@@ -22,8 +23,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -214,11 +217,15 @@ struct WindowsRun {
 };
 
 // Polls, blanks the instrument that stops answering and fills it again,
-// shows every value as sent, and ends with the port released.
-void pollAndBlank(const WindowsRun& run, ProgramDir& dir, Simulator& sim, WindowsProgram& program)
+// shows every value as sent, and ends with the port released. beforeStart:
+// what another program does to COM1 first.
+void pollAndBlank(const WindowsRun& run, ProgramDir& dir, Simulator& sim, WindowsProgram& program,
+                  const std::function<void()>& beforeStart = {})
 {
     ASSERT_TRUE(sim.started()) << sim.errors().toStdString();
     linkCom1(sim);
+    if (beforeStart)
+        beforeStart();
     program.start();
     const auto healthyShown = [&] {
         const Shown shown = program.shown();
@@ -273,7 +280,15 @@ TEST(WindowsPrograms, Lumoscan13PollsBlanksAndStoresAConfirmedChange)
     WindowsProgram program(dir, run.program);
     ASSERT_TRUE(dir.writeSettings(run.settings));
     Simulator sim(dir, scenarioOf("modbus", run.instruments, "silent every=2"));
-    pollAndBlank(run, dir, sim, program);
+    // Another program left COM1 dropping 0x00 bytes, which every answer
+    // holds, and with RTS/DTR handshaking: every answer still arrives whole.
+    pollAndBlank(run, dir, sim, program, [] {
+        QProcess setdcb;
+        setdcb.start("/usr/lib/wine/wine64", {setting("LUMO_SETDCB"), "COM1"});
+        ASSERT_TRUE(setdcb.waitForFinished(60000));
+        EXPECT_EQ(setdcb.exitCode(), 0) << setdcb.readAllStandardError().toStdString();
+        std::printf("[ windows  ] %s", setdcb.readAllStandardOutput().constData());
+    });
     program.shoot(run.title, "form1-wine.png");
     program.shoot("LUMO-QSPAR-MODBUS", "form2-wine.png");
 
@@ -456,6 +471,20 @@ TEST(WindowsSetup, InstallsRunsKeepsTheSettingsAndUninstalls)
     for (const char* file : {"tools/mklumodb.exe", "tools/lumoprobe.exe", "tools/Qt6Core.dll", "README.txt", "uninstall.exe"})
         EXPECT_TRUE(QFile::exists(installed(file))) << file;
     expectRightsAsked(fileText(installed("setup.log")));
+    // What the two programs and the tools share is one file on disk.
+    for (const auto& [file, lumoscan13s] : {std::pair{"lumoscan12/Qt6Gui.dll", "lumoscan13/Qt6Gui.dll"},
+                                            std::pair{"lumoscan12/plugins/platforms/qwindows.dll",
+                                                      "lumoscan13/plugins/platforms/qwindows.dll"},
+                                            std::pair{"tools/Qt6Core.dll", "lumoscan13/Qt6Core.dll"}}) {
+        struct stat shared {}, own {};
+        ASSERT_EQ(::stat(QFile::encodeName(installed(file)).constData(), &shared), 0) << file;
+        ASSERT_EQ(::stat(QFile::encodeName(installed(lumoscan13s)).constData(), &own), 0) << lumoscan13s;
+        EXPECT_EQ(shared.st_ino, own.st_ino) << file << " is a copy of its own";
+    }
+    QProcess du;
+    du.start("du", {"-sk", installed()});
+    du.waitForFinished();
+    std::printf("[ windows  ] installed: %s", du.readAllStandardOutput().constData());
     const QString startMenu = driveC("ProgramData/Microsoft/Windows/Start Menu/Programs/lumoscan");
     EXPECT_EQ(QDir(startMenu).entryList(QDir::Files),
               QStringList({"LUMO-QSPAR Ver1.2 电磁流量计监测.lnk", "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测.lnk"}));
