@@ -43,6 +43,15 @@ void LineStats::requestWritten(int address, std::chrono::steady_clock::time_poin
     if (InstrumentStats* stats = this->at(address)) {
         ++stats->requests;
         writtenAt_[static_cast<std::size_t>(address - 1)] = at;
+        lastWriteFailed_[static_cast<std::size_t>(address - 1)] = false;
+    }
+}
+
+void LineStats::requestFailed(int address)
+{
+    if (InstrumentStats* stats = this->at(address)) {
+        ++stats->failedWrites;
+        lastWriteFailed_[static_cast<std::size_t>(address - 1)] = true;
     }
 }
 
@@ -62,8 +71,14 @@ void LineStats::answerAccepted(int address, std::chrono::steady_clock::time_poin
 
 void LineStats::unanswered(int address)
 {
-    if (InstrumentStats* stats = at(address))
-        ++stats->unanswered;
+    if (address < 1 || address > kInstruments)
+        return;
+    // A request that never went out had no answer to wait for.
+    bool& failed = lastWriteFailed_[static_cast<std::size_t>(address - 1)];
+    if (failed)
+        failed = false;
+    else
+        ++at(address)->unanswered;
 }
 
 void LineStats::rejected(int address, Rejection why)

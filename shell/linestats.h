@@ -5,6 +5,8 @@
 // for the line the bytes received and those thrown away. The poll cursor and
 // the two decoders keep it; it changes nothing on the line or the screen.
 
+#include "gridmodel.h"
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -41,9 +43,10 @@ private:
 };
 
 struct InstrumentStats {
-    std::uint64_t requests = 0;
+    std::uint64_t requests = 0;       // written to the line
+    std::uint64_t failedWrites = 0;   // requests the port could not write
     std::uint64_t answers = 0;
-    std::uint64_t unanswered = 0;
+    std::uint64_t unanswered = 0;     // written and left unanswered: never more than requests
     std::array<std::uint64_t, kRejectionKinds> rejected{};
     std::optional<std::chrono::steady_clock::time_point> lastAnswer;
     AnswerTimes answerTimes;
@@ -55,10 +58,11 @@ struct InstrumentStats {
 
 class LineStats {
 public:
-    static constexpr int kInstruments = 39;
-
     // Addresses outside 1..39 have no instrument and are not counted.
     void requestWritten(int address, std::chrono::steady_clock::time_point at);
+    // The port could not write it: counted as such, and the tick that finds
+    // it unanswered does not count it as unanswered.
+    void requestFailed(int address);
     void answerAccepted(int address, std::chrono::steady_clock::time_point at);
     void unanswered(int address);
     void rejected(int address, Rejection why);
@@ -75,6 +79,7 @@ private:
 
     std::array<InstrumentStats, kInstruments> instruments_{};
     std::array<std::optional<std::chrono::steady_clock::time_point>, kInstruments> writtenAt_{};
+    std::array<bool, kInstruments> lastWriteFailed_{};
     std::uint64_t bytesReceived_ = 0;
     std::uint64_t bytesThrownAway_ = 0;
     std::uint64_t lineChanges_ = 0;

@@ -19,6 +19,8 @@ void PollCursor::requestSent(bool written)
     answerPending_ = true;
     if (written)
         stats_.requestWritten(currentAddressByte_, clock_.now());
+    else
+        stats_.requestFailed(currentAddressByte_);
 }
 
 void PollCursor::answerAccepted()

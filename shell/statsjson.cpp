@@ -1,20 +1,10 @@
 #include "statsjson.h"
 
-#include "publisher.h"
-
-#include <cstdio>
+#include "jsontext.h"
 
 namespace lumo {
 
 namespace {
-
-// Milliseconds with one decimal: 71.4
-std::string milliseconds(Microseconds time)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1000.0);
-    return text;
-}
 
 std::string count(const char* key, std::uint64_t value) { return std::string("\"") + key + "\":" + std::to_string(value); }
 
@@ -24,7 +14,8 @@ std::string instrumentStatsPayload(int instrument, const InstrumentStats& stats,
                                    std::chrono::steady_clock::time_point steadyNow)
 {
     std::string json = "{\"instrument\":" + std::to_string(instrument) + ",\"time\":" + jsonString(utcText(utcMs)) +
-                       ',' + count("requests", stats.requests) + ',' + count("answers", stats.answers) + ',' +
+                       ',' + count("requests", stats.requests) + ',' + count("failed_writes", stats.failedWrites) + ',' +
+                       count("answers", stats.answers) + ',' +
                        count("unanswered", stats.unanswered) + ",\"rejected\":{" +
                        count("length", stats.rejectedFor(Rejection::Length)) + ',' +
                        count("check", stats.rejectedFor(Rejection::Check)) + ',' +
@@ -40,7 +31,7 @@ std::string instrumentStatsPayload(int instrument, const InstrumentStats& stats,
     const auto median = stats.answerTimes.median(), max = stats.answerTimes.max();
     if (!median || !max)
         return json + "null}";
-    return json + "{\"median\":" + milliseconds(*median) + ",\"max\":" + milliseconds(*max) +
+    return json + "{\"median\":" + millisecondsText(*median) + ",\"max\":" + millisecondsText(*max) +
            ",\"of\":" + std::to_string(stats.answerTimes.count()) + "}}";
 }
 
