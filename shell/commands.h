@@ -5,6 +5,7 @@
 // start; nothing is applied to the running system.
 
 #include "dialogs.h"
+#include "gridmodel.h"
 #include "settingsstore.h"
 #include "timers.h"
 #include "valuefields.h"
@@ -80,7 +81,7 @@ private:
 // The entry of the instrument-count list nearest to the count the station
 // polls with: the stored text itself for "1".."39", "39" for 40 and above,
 // "1" for 0, nothing or text.
-inline constexpr int kLongestCountEntry = 39;
+inline constexpr int kLongestCountEntry = kInstruments;
 std::string countEntryInUse(std::string_view countText);
 
 // What the operator is told after a save with failures.

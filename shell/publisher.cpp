@@ -1,5 +1,6 @@
 #include "publisher.h"
 
+#include "jsontext.h"
 #include "numbertext.h"
 #include "statsjson.h"
 
@@ -13,22 +14,6 @@ namespace {
 // The JSON keys of slots 0..6.
 constexpr std::array<std::string_view, kNumericSlots> kQuantityKeys = {
     "flow", "velocity", "percent", "resistance", "forward_total", "reverse_total", "pipe_diameter"};
-
-// Days since 1970-01-01 to year, month, day (proleptic Gregorian).
-void civilFromDays(std::int64_t days, std::int64_t& year, int& month, int& day)
-{
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t dayOfEra = days - era * 146097;
-    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-std::string twoDigits(std::int64_t value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
 // Everything of the payload but the instrument and the time.
 std::string valuesJson(const InstrumentReading& reading)
@@ -70,44 +55,6 @@ std::string jsonNumber(const Quantity& quantity)
     char text[32];
     const auto [end, error] = std::to_chars(text, text + sizeof text, quantity.value);
     return error == std::errc() ? std::string(text, end) : "null";
-}
-
-std::string jsonString(std::string_view text)
-{
-    std::string json = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20) {
-            constexpr char kHex[] = "0123456789abcdef";
-            json += "\\u00";
-            json += kHex[byte >> 4];
-            json += kHex[byte & 0x0F];
-        } else {
-            json += c;  // UTF-8 passes as it is
-        }
-    }
-    return json + '"';
-}
-
-std::string utcText(std::int64_t utcMs)
-{
-    const std::int64_t msPerDay = 86'400'000;
-    std::int64_t days = utcMs / msPerDay, ms = utcMs % msPerDay;
-    if (ms < 0) {
-        ms += msPerDay;
-        --days;
-    }
-    std::int64_t year = 0;
-    int month = 0, day = 0;
-    civilFromDays(days, year, month, day);
-    const std::int64_t seconds = ms / 1000;
-    std::string millis = std::to_string(ms % 1000);
-    millis.insert(0, 3 - millis.size(), '0');
-    return std::to_string(year) + '-' + twoDigits(month) + '-' + twoDigits(day) + 'T' + twoDigits(seconds / 3600) +
-           ':' + twoDigits(seconds / 60 % 60) + ':' + twoDigits(seconds % 60) + '.' + millis + 'Z';
 }
 
 std::string instrumentPayload(int instrument, const InstrumentReading& reading, std::int64_t utcMs)
@@ -164,7 +111,7 @@ void Publisher::pollLeaves(int address)
 void Publisher::publishStats(const LineStats& stats, std::chrono::steady_clock::time_point now)
 {
     const std::int64_t utcMs = utcNowMs_();
-    for (int n = 1; n <= LineStats::kInstruments; ++n) {
+    for (int n = 1; n <= kInstruments; ++n) {
         const InstrumentStats& instrument = stats.instrument(n);
         Published& published = stats_[static_cast<std::size_t>(n)];
         if (instrument.changes == published.changes)

@@ -14,6 +14,7 @@
 // instrument (the block protocol answers one quantity per request), so a
 // sweep gives at most one message per instrument.
 
+#include "jsontext.h"
 #include "linestats.h"
 #include "reading.h"
 
@@ -44,9 +45,6 @@ std::string instrumentPayload(int instrument, const InstrumentReading& reading, 
 // A JSON number of a quantity: the shortest text that reads back as the
 // float, the exact decimals of a total; null for infinities and NaN.
 std::string jsonNumber(const Quantity& quantity);
-std::string jsonString(std::string_view text);
-// 2026-12-09T05:40:12.345Z
-std::string utcText(std::int64_t utcMs);
 
 class Publisher : public InstrumentListener {
 public:
@@ -104,7 +102,7 @@ private:
         std::uint64_t changes = 0;
         std::string payload;
     };
-    std::array<Published, LineStats::kInstruments + 1> stats_{};
+    std::array<Published, kInstruments + 1> stats_{};
     // Waiting messages by topic, in the order they were first queued.
     std::map<std::string, MqttMessage> waiting_;
     std::deque<std::string> order_;
