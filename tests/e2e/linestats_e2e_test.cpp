@@ -2,7 +2,7 @@
 // addresses (one silent, one sending bad CRCs, one answering late, one that
 // now and then answers under another address) and publishes its statistics;
 // they must say, instrument by instrument, what the simulator's log says it
-// did. lumoprobe scans the same kind of line and refuses a held port.
+// did.
 
 #include "broker.h"
 #include "linelog.h"
@@ -165,59 +165,6 @@ TEST(LineStatistics, SayInstrumentByInstrumentWhatTheSimulatorDid)
     std::printf("[ stats    ] %zu requests, %zu answers on the line; the late one answered in %.1f ms (median), "
                 "a healthy one in %.1f ms\n",
                 log.requested.size(), log.answers.size(), late->count() / 1000.0, healthy->count() / 1000.0);
-}
-
-QJsonArray probe(const QStringList& arguments, int& exitCode, QString& errors)
-{
-    QProcess lumoprobe;
-    lumoprobe.start(QStringLiteral(LUMO_LUMOPROBE), arguments);
-    lumoprobe.waitForFinished(120000);
-    exitCode = lumoprobe.exitCode();
-    errors = QString::fromUtf8(lumoprobe.readAllStandardError());
-    return QJsonDocument::fromJson(lumoprobe.readAllStandardOutput()).object().value("found").toArray();
-}
-
-// At 19200 baud, with gaps in the addresses: exactly the instruments there,
-// each in its own protocol, with its answer time.
-TEST(Lumoprobe, FindsExactlyTheInstrumentsThereInTheirProtocol)
-{
-    for (const char* protocol : {"block", "modbus"}) {
-        SCOPED_TRACE(protocol);
-        ProgramDir dir;
-        Simulator sim(dir, std::string("protocol ") + protocol + "\n" + instrument(2) + instrument(7) + instrument(31),
-                      {"--baud", "19200", "--turnaround-ms", "5"});
-        ASSERT_TRUE(sim.started());
-        int code = -1;
-        QString errors;
-        const QJsonArray found = probe({"--baud", "19200", "--json", "--dir", dir.path(), "1"}, code, errors);
-        EXPECT_EQ(code, 0) << errors.toStdString();
-        std::vector<int> addresses;
-        for (const QJsonValue& value : found) {
-            const QJsonObject f = value.toObject();
-            EXPECT_EQ(f.value("protocol").toString(), protocol);
-            EXPECT_EQ(f.value("baud").toInt(), 19200);
-            EXPECT_TRUE(f.value("answered").toBool()) << f.value("problem").toString().toStdString();
-            EXPECT_GT(f.value("answer_ms").toDouble(), 5.0);
-            addresses.push_back(f.value("address").toInt());
-        }
-        EXPECT_EQ(addresses, (std::vector<int>{2, 7, 31}));
-        std::printf("[ probe    ] %s at 19200 baud: %s", protocol, errors.toUtf8().constData());
-    }
-}
-
-TEST(Lumoprobe, RefusesAPortAStationHolds)
-{
-    ProgramDir dir;
-    Simulator sim(dir, "protocol modbus\n" + instrument(2));
-    QSerialPort station(sim.slavePath());
-    ASSERT_TRUE(station.open(QIODevice::ReadWrite));
-    int code = -1;
-    QString errors;
-    probe({"--json", "--dir", dir.path(), "COM1"}, code, errors);
-    EXPECT_EQ(code, 3);
-    EXPECT_TRUE(errors.contains(QString::fromUtf8("串口正被另一个程序使用（进程号 ") + QString::number(QCoreApplication::applicationPid())))
-        << errors.toStdString();
-    EXPECT_TRUE(errors.contains("a station may be polling this port")) << errors.toStdString();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A Modbus RTU slave that this project did not write (pymodbus), holding the
-register image of the worked example for instrument 1:
-pymodbus_slave.py <serial device> <baud>"""
+register image of the worked example, at address 1 or at the addresses given:
+pymodbus_slave.py <serial device> <baud> [address ...]"""
 import logging
 import sys
 
@@ -21,9 +21,10 @@ WORKED_EXAMPLE = [
 def main():
     logging.basicConfig(level=logging.WARNING)
     device, baud = sys.argv[1], int(sys.argv[2])
-    block = ModbusSequentialDataBlock(0, WORKED_EXAMPLE)
-    slave = ModbusSlaveContext(hr=block, zero_mode=True)
-    context = ModbusServerContext(slaves={1: slave}, single=False)
+    addresses = [int(a) for a in sys.argv[3:]] or [1]
+    slaves = {a: ModbusSlaveContext(hr=ModbusSequentialDataBlock(0, WORKED_EXAMPLE), zero_mode=True)
+              for a in addresses}
+    context = ModbusServerContext(slaves=slaves, single=False)
     print("ready", flush=True)
     StartSerialServer(context=context, framer=ModbusRtuFramer, port=device, baudrate=baud)
 

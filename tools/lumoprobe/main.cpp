@@ -8,18 +8,22 @@
 // comN link in PROGRAM_DIRECTORY, default the current one, else
 // /dev/ttyS<N-1>) or, on Linux, a device path. Without --baud every baud of
 // the stations' table is scanned, from 600 to 19200.
+//
+// Exit status: 0 the scan ran to its end (whether anything answered or
+// not), 2 the command line is wrong, 3 the port cannot be opened, 4 the scan
+// ended early (a baud the port refuses, a request it cannot send, the
+// device gone); what was found until then is reported all the same.
 
 #include "baudtable.h"
+#include "gridmodel.h"
+#include "line.h"
 #include "scan.h"
 #include "stationport.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -38,9 +42,6 @@ namespace {
 
 using namespace lumo;
 using namespace lumo::probe;
-using std::chrono::microseconds;
-
-constexpr int kAddresses = 39;
 
 struct Options {
     std::optional<int> baud;
@@ -55,76 +56,6 @@ int usage(const std::string& why)
                  why.c_str());
     return 2;
 }
-
-// One request and what comes back, waiting on the event loop: for the first
-// byte as long as an instrument needs to react, then for the rest.
-class Line {
-public:
-    explicit Line(SerialPort& port) : port_(port)
-    {
-        port_.setReceiveHandler([this](int) { collect(); });
-        timer_.setSingleShot(true);
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, &loop_, &QEventLoop::quit);
-    }
-
-    Heard exchange(Protocol protocol, int address, const LineSettings& line)
-    {
-        pause(silenceBefore(line));
-        port_.clearOutput();
-        port_.clearInput();
-        heard_ = {};
-        expected_ = answerLengthOf(protocol);
-        const Bytes request = requestOf(protocol, address);
-        port_.write(request);
-        clock_.start();
-        waitUntil(firstByteWait(protocol, line));
-        if (!heard_.bytes.empty() && heard_.bytes.size() < expected_)
-            waitUntil(*heard_.firstAfter + restOfAnswerWait(protocol, line));
-        return heard_;
-    }
-
-private:
-    microseconds elapsed() const { return microseconds(clock_.nsecsElapsed() / 1000); }
-
-    void collect()
-    {
-        const Result<Bytes> read = port_.readWaiting();
-        if (!read.ok() || read.value().empty())
-            return;
-        if (!heard_.firstAfter)
-            heard_.firstAfter = elapsed();
-        heard_.lastAfter = elapsed();
-        heard_.bytes.insert(heard_.bytes.end(), read.value().begin(), read.value().end());
-        if (heard_.bytes.size() >= expected_)
-            loop_.quit();
-    }
-
-    // Runs the event loop until `deadline` after the request, or until the
-    // whole answer is there.
-    void waitUntil(microseconds deadline)
-    {
-        const microseconds left = deadline - elapsed();
-        if (left.count() <= 0 || heard_.bytes.size() >= expected_)
-            return;
-        timer_.start(static_cast<int>((left.count() + 999) / 1000));
-        loop_.exec();
-        timer_.stop();
-    }
-
-    void pause(microseconds time)
-    {
-        timer_.start(static_cast<int>((time.count() + 999) / 1000));
-        loop_.exec();
-    }
-
-    SerialPort& port_;
-    QEventLoop loop_;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    Heard heard_;
-    std::size_t expected_ = 0;
-};
 
 std::optional<Options> parse(const QStringList& arguments, std::string& error)
 {
@@ -197,31 +128,30 @@ int main(int argc, char** argv)
     port.setNoHandshaking();
     port.setReceiveThreshold(1);
 
-    const bool progress = isatty(fileno(stderr));
-    Line line(port);
-    std::vector<Finding> findings;
-    std::vector<BaudScan> scanned;
+    std::vector<int> bauds;
     for (std::string_view baudText : kBaudTexts) {
         const int baud = std::stoi(std::string(baudText));
-        if (options->baud && *options->baud != baud)
-            continue;
-        const LineSettings settings = lineSettingsForBaudText(baudText);
-        port.setLineSettings(settings);
-        QElapsedTimer took;
-        took.start();
-        for (int address = 1; address <= kAddresses; ++address) {
-            if (progress)
-                std::fprintf(stderr, "\r%d baud: address %d of %d ", baud, address, kAddresses);
-            for (Protocol protocol : {Protocol::Block, Protocol::Modbus})
-                if (auto found = judge(protocol, address, baud, line.exchange(protocol, address, settings)))
-                    findings.push_back(*found);
-        }
-        scanned.push_back({baud, std::chrono::milliseconds(took.elapsed())});
-        std::fprintf(stderr, "%s%d baud done in %.1f s\n", progress ? "\r" : "", baud, took.elapsed() / 1000.0);
+        if (!options->baud || *options->baud == baud)
+            bauds.push_back(baud);
     }
-    const std::string report = options->json ? json(port.portNumber() ? "COM" + std::to_string(port.portNumber()) : "",
-                                                    findings, scanned)
-                                             : table(findings, scanned);
+    const bool progress = isatty(fileno(stderr));
+    ProbeLine line(port);
+    const ScanOutcome outcome = scanLine(
+        port, bauds, [&](Protocol p, int address, const LineSettings& s) { return line.exchange(p, address, s); },
+        [&](int baud, Protocol protocol, int address) {
+            if (progress)
+                std::fprintf(stderr, "\r%d baud: %s, address %d of %d ", baud, protocolName(protocol).c_str(), address,
+                             kInstruments);
+        });
+    if (progress)
+        std::fputs("\r", stderr);
+    for (const BaudScan& scanned : outcome.bauds)
+        std::fprintf(stderr, "%d baud done in %.1f s\n", scanned.baud, static_cast<double>(scanned.took.count()) / 1000.0);
+    const std::string report = options->json ? json(options->port.toStdString(), outcome) : table(outcome);
     std::fputs(report.c_str(), stdout);
+    if (!outcome.failure.empty()) {
+        std::fprintf(stderr, "%slumoprobe: the scan ended early: %s\n", progress ? "\n" : "", outcome.failure.c_str());
+        return 4;
+    }
     return 0;
 }

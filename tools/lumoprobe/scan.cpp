@@ -1,13 +1,16 @@
 #include "scan.h"
 
 #include "answer.h"
+#include "baudtable.h"
 #include "blockcodec.h"
+#include "gridmodel.h"
+#include "jsontext.h"
 #include "modbuspoller.h"
-#include "publisher.h"
 #include "request.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace lumo::probe {
 
@@ -58,13 +61,6 @@ std::string modbusProblem(int address, const Bytes& bytes)
     if ((*body)[0] != address)
         return "answered as address " + std::to_string((*body)[0]);
     return {};
-}
-
-std::string milliseconds(microseconds time)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(time.count()) / 1000.0);
-    return text;
 }
 
 }  // namespace
@@ -118,42 +114,80 @@ std::optional<Finding> judge(Protocol protocol, int address, int baud, const Hea
     return finding;
 }
 
+ScanOutcome scanLine(SerialPort& port, const std::vector<int>& bauds, const Exchange& exchange,
+                     const std::function<void(int baud, Protocol, int address)>& progress)
+{
+    ScanOutcome outcome;
+    for (const int baud : bauds) {
+        const LineSettings settings = lineSettingsForBaudText(std::to_string(baud));
+        if (Status set = port.setLineSettings(settings); !set.ok()) {
+            outcome.failure = "the port does not take " + std::to_string(baud) + " baud: " + set.error();
+            break;
+        }
+        const auto started = std::chrono::steady_clock::now();
+        for (Protocol protocol : {Protocol::Block, Protocol::Modbus}) {
+            for (int address = 1; address <= kInstruments && outcome.failure.empty(); ++address) {
+                if (progress)
+                    progress(baud, protocol, address);
+                const Result<Heard> heard = exchange(protocol, address, settings);
+                if (!heard.ok())
+                    outcome.failure = std::to_string(baud) + " baud: " + heard.error();
+                else if (auto found = judge(protocol, address, baud, heard.value()))
+                    outcome.findings.push_back(*found);
+            }
+        }
+        if (!outcome.failure.empty())
+            break;
+        outcome.bauds.push_back({baud, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - started)});
+    }
+    std::stable_sort(outcome.findings.begin(), outcome.findings.end(), [](const Finding& a, const Finding& b) {
+        return std::tie(a.baud, a.address, a.protocol) < std::tie(b.baud, b.address, b.protocol);
+    });
+    return outcome;
+}
+
 std::string protocolName(Protocol protocol) { return protocol == Protocol::Block ? "block" : "Modbus"; }
 
-std::string table(const std::vector<Finding>& findings, const std::vector<BaudScan>& bauds)
+std::string table(const ScanOutcome& outcome)
 {
+    const std::vector<Finding>& findings = outcome.findings;
     std::string text = "baud    address  protocol  answer  time ms  problem\n";
     for (const Finding& f : findings) {
         char line[160];
         std::snprintf(line, sizeof line, "%-7d %7d  %-8s  %-6s  %7s  %s\n", f.baud, f.address,
                       protocolName(f.protocol).c_str(), f.answered ? "yes" : "no",
-                      f.answerTime ? milliseconds(*f.answerTime).c_str() : "-", f.problem.empty() ? "-" : f.problem.c_str());
+                      f.answerTime ? millisecondsText(*f.answerTime).c_str() : "-", f.problem.empty() ? "-" : f.problem.c_str());
         text += line;
     }
     if (findings.empty())
         text += "(nothing answered)\n";
-    for (const BaudScan& b : bauds)
-        text += std::to_string(b.baud) + " baud: 39 addresses in both protocols in " +
-                milliseconds(std::chrono::duration_cast<microseconds>(b.took)) + " ms\n";
+    for (const BaudScan& b : outcome.bauds)
+        text += std::to_string(b.baud) + " baud: " + std::to_string(kInstruments) + " addresses in both protocols in " +
+                millisecondsText(std::chrono::duration_cast<microseconds>(b.took)) + " ms\n";
+    if (!outcome.failure.empty())
+        text += "scan ended early: " + outcome.failure + "\n";
     return text;
 }
 
-std::string json(const std::string& port, const std::vector<Finding>& findings, const std::vector<BaudScan>& bauds)
+std::string json(const std::string& port, const ScanOutcome& outcome)
 {
+    const std::vector<Finding>& findings = outcome.findings;
+    const std::vector<BaudScan>& bauds = outcome.bauds;
     std::string text = "{\"port\":" + jsonString(port) + ",\"found\":[";
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const Finding& f = findings[i];
         text += std::string(i ? "," : "") + "{\"baud\":" + std::to_string(f.baud) + ",\"address\":" +
                 std::to_string(f.address) + ",\"protocol\":" + jsonString(f.protocol == Protocol::Block ? "block" : "modbus") +
                 ",\"answered\":" + (f.answered ? "true" : "false") +
-                ",\"answer_ms\":" + (f.answerTime ? milliseconds(*f.answerTime) : "null") +
+                ",\"answer_ms\":" + (f.answerTime ? millisecondsText(*f.answerTime) : "null") +
                 ",\"problem\":" + (f.problem.empty() ? "null" : jsonString(f.problem)) + "}";
     }
     text += "],\"bauds\":[";
     for (std::size_t i = 0; i < bauds.size(); ++i)
         text += std::string(i ? "," : "") + "{\"baud\":" + std::to_string(bauds[i].baud) +
                 ",\"ms\":" + std::to_string(bauds[i].took.count()) + "}";
-    return text + "]}\n";
+    return text + "],\"failure\":" + (outcome.failure.empty() ? "null" : jsonString(outcome.failure)) + "}\n";
 }
 
 }  // namespace lumo::probe

@@ -7,6 +7,7 @@
 #include "serialport.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,9 +56,28 @@ struct BaudScan {
     std::chrono::milliseconds took{};
 };
 
+// One request on the line and what came back, or why it could not be sent.
+using Exchange = std::function<Result<Heard>(Protocol, int address, const LineSettings&)>;
+
+struct ScanOutcome {
+    std::vector<Finding> findings;  // by baud, address, protocol
+    std::vector<BaudScan> bauds;    // those scanned whole
+    std::string failure;            // why the scan ended early; empty when it did not
+};
+
+// Every address 1..39 at each baud, each protocol in a pass of its own: a
+// slave that hunts for frames byte by byte (pymodbus does) keeps what it did
+// not understand, and a block request just before a Modbus request to the
+// same address makes it throw the Modbus one away with it. A baud the port
+// refuses, or a request it cannot send, ends the scan: nothing is reported
+// under a baud the line was not at.
+ScanOutcome scanLine(SerialPort& port, const std::vector<int>& bauds, const Exchange& exchange,
+                     const std::function<void(int baud, Protocol, int address)>& progress = {});
+
 std::string protocolName(Protocol protocol);
-// The report: a table for a person, JSON for a machine.
-std::string table(const std::vector<Finding>& findings, const std::vector<BaudScan>& bauds);
-std::string json(const std::string& port, const std::vector<Finding>& findings, const std::vector<BaudScan>& bauds);
+// The report: a table for a person, JSON for a machine. `port` is the port
+// as it was given (a number, COMN or a device path).
+std::string table(const ScanOutcome& outcome);
+std::string json(const std::string& port, const ScanOutcome& outcome);
 
 }  // namespace lumo::probe
