@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 
+#include <chrono>
 #include <sstream>
 
 namespace lumo::testing {
@@ -44,6 +45,23 @@ bool faultNames(const std::string& faults, std::initializer_list<const char*> na
             if (name == wanted)
                 return true;
     return false;
+}
+
+void CellRecorder::cellChanged(int instrument, int slot, const std::string& text)
+{
+    changes.push_back({instrument, slot, text,
+                       std::chrono::duration_cast<std::chrono::microseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count()});
+}
+
+std::string CellRecorder::textAt(int instrument, int slot, std::int64_t atUs) const
+{
+    std::string text;
+    for (const Change& c : changes)
+        if (c.instrument == instrument && c.slot == slot && c.atUs <= atUs)
+            text = c.text;
+    return text;
 }
 
 bool CellRecorder::blankedAfterValue(int instrument) const

@@ -7,6 +7,7 @@
 
 #include <QJsonObject>
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -44,22 +45,22 @@ public:
         int instrument;
         int slot;
         std::string text;
+        std::int64_t atUs;  // CLOCK_MONOTONIC
     };
     explicit CellRecorder(GridModel& grid) : grid_(grid) { grid_.addObserver(this); }
     ~CellRecorder() override { grid_.removeObserver(this); }
     CellRecorder(const CellRecorder&) = delete;
     CellRecorder& operator=(const CellRecorder&) = delete;
 
-    void cellChanged(int instrument, int slot, const std::string& text) override
-    {
-        changes.push_back({instrument, slot, text});
-    }
+    void cellChanged(int instrument, int slot, const std::string& text) override;
     void activityChanged(int, bool) override {}
     void pageVisibilityChanged(int, bool) override {}
 
     // Whether slot 0 of the instrument went from a value to "" at some point.
     bool blankedAfterValue(int instrument) const;
     bool everFilled(int instrument) const;
+    // What the cell showed at that moment ("" before anything).
+    std::string textAt(int instrument, int slot, std::int64_t atUs) const;
 
     std::vector<Change> changes;
 
