@@ -8,9 +8,10 @@
 #
 # The kit lives outside the clone, in $LUMO_KIT_CACHE (default
 # /var/cache/lumoscan), in a directory named by the versions of its sources
-# and of this recipe, so later clones, CI and the demo reuse it; a call with
-# the kit in place only looks up the versions. Built fresh it takes about
-# 30 min at -j2 (Qt is most of it) and needs about 5 GB while building.
+# (scripts/windows-kit.versions, the one place they are set) and of this
+# recipe, so later clones, CI and the demo reuse it; a call with the kit in
+# place fetches and builds nothing. Built fresh it takes about 25 min at -j2
+# (Qt is most of it) and needs about 5 GB while building.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${LUMO_KIT_CACHE:-/var/cache/lumoscan}
@@ -20,6 +21,28 @@ jobs=$(nproc)
 
 say() { echo "windows-sdk: $*" >&2; }
 fail() { say "$*"; exit 1; }
+
+# The versions, from the one place they are set.
+declare -A version
+while read -r package pinned; do
+  case $package in '' | '#'*) continue ;; esac
+  version[$package]=$pinned
+done < "$here/scripts/windows-kit.versions"
+for package in qt6-base sqlite3 openssl mosquitto; do
+  [ -n "${version[$package]:-}" ] || fail "scripts/windows-kit.versions names no version of $package"
+done
+qt_version=${version[qt6-base]}
+sqlite_version=${version[sqlite3]}
+openssl_version=${version[openssl]}
+mosquitto_version=${version[mosquitto]}
+
+name="qt6-base_${qt_version}-sqlite3_${sqlite_version}-openssl_${openssl_version}-mosquitto_${mosquitto_version}-r${recipe}"
+kit=$cache/windows-kit/${name//\~/_}
+if [ -f "$kit/KIT" ]; then
+  say "in place: $kit"
+  echo "$kit"
+  exit 0
+fi
 
 needed=(g++-mingw-w64-x86-64-posix cmake ninja-build make perl tcl dpkg-dev xz-utils qt6-base-dev qt6-base-dev-tools
         qt6-translations-l10n)
@@ -48,33 +71,22 @@ if ! apt-cache showsrc --only-source sqlite3 2>/dev/null | grep -q '^Version:'; 
   apt-get update -q >&2
 fi
 
-# The newest version of each source package the archive serves whole (a
-# security update's files can be listed before they can be fetched).
+# Exactly the versions named; one the archive no longer serves is refused
+# with what it serves instead.
 sources=$cache/sources
 mkdir -p "$sources"
 chmod 755 "$cache" "$sources"
 fetch() {
-  local package=$1 version
-  for version in $(apt-cache showsrc --only-source "$package" | sed -n 's/^Version: //p' | sort -rV | uniq); do
-    if (cd "$sources" && apt-get source --download-only "$package=$version" >/dev/null 2>&1); then
-      echo "$version"
-      return 0
-    fi
-  done
-  fail "no version of the source package $package could be fetched"
+  local package=$1 wanted=$2
+  (cd "$sources" && apt-get source --download-only "$package=$wanted" >/dev/null 2>&1) && return 0
+  local served
+  served=$(apt-cache showsrc --only-source "$package" | sed -n 's/^Version: //p' | sort -rV | tr '\n' ' ')
+  fail "the archive does not serve $package $wanted (it serves: ${served:-nothing}); move its version in scripts/windows-kit.versions"
 }
-qt_version=$(fetch qt6-base)
-sqlite_version=$(fetch sqlite3)
-openssl_version=$(fetch openssl)
-mosquitto_version=$(fetch mosquitto)
-
-name="qt6-base_${qt_version}-sqlite3_${sqlite_version}-openssl_${openssl_version}-mosquitto_${mosquitto_version}-r${recipe}"
-kit=$cache/windows-kit/${name//\~/_}
-if [ -f "$kit/KIT" ]; then
-  say "in place: $kit"
-  echo "$kit"
-  exit 0
-fi
+fetch qt6-base "$qt_version"
+fetch sqlite3 "$sqlite_version"
+fetch openssl "$openssl_version"
+fetch mosquitto "$mosquitto_version"
 
 say "building $kit (about 25 min at -j$jobs)"
 work=$cache/work
