@@ -9,16 +9,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 
+. scripts/wine-session.sh
 bash scripts/setup.sh >/dev/null
 kit=$(bash scripts/windows-sdk.sh | tail -n 1)
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target mklumodb lumosim windows_e2e_tests >/dev/null
-
 build=build-windows-kit
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-  -DLUMO_WINDOWS_KIT="$kit" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  -DLUMO_HOST_MKLUMODB="$top/build/tools/mklumodb/mklumodb" >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+logs=$build/logs
+lumo_quietly "$logs/host-configure.log" cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+lumo_quietly "$logs/host-build.log" cmake --build build -j"$(nproc)" --target mklumodb lumosim windows_e2e_tests
+
+lumo_quietly "$logs/configure.log" cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DLUMO_WINDOWS_KIT="$kit" -DQT_HOST_PATH=/usr \
+  -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DLUMO_HOST_MKLUMODB="$top/build/tools/mklumodb/mklumodb"
+lumo_quietly "$logs/build.log" cmake --build "$build" -j"$(nproc)"
 rm -rf "$build/stage"
-cmake --install "$build" --prefix "$build/stage" >/dev/null
+lumo_quietly "$logs/install.log" cmake --install "$build" --prefix "$build/stage"
 echo "$kit"

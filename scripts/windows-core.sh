@@ -12,7 +12,7 @@ bash scripts/setup.sh >/dev/null
 . scripts/wine-session.sh
 mkdir -p build-windows
 wine_session_start "$PWD/build-windows/wine"
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DLUMO_CORE_ONLY=ON \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-windows -j"$(nproc)" >/dev/null
+lumo_quietly build-windows/configure.log cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DLUMO_CORE_ONLY=ON -DCMAKE_BUILD_TYPE=Release
+lumo_quietly build-windows/build.log cmake --build build-windows -j"$(nproc)"
 wine_ctest build-windows windows-core

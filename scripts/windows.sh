@@ -48,8 +48,7 @@ tls_ports=()
   done
 } > "$broker_dir/mosquitto.conf"
 mosquitto -c "$broker_dir/mosquitto.conf" >"$broker_dir/log" 2>&1 & broker=$!
-end_broker() { kill "$broker" 2>/dev/null || true; rm -rf "$broker_dir"; wine_session_end; }
-trap end_broker EXIT
+lumo_at_exit 'kill "$broker" 2>/dev/null; wait "$broker" 2>/dev/null; rm -rf "$broker_dir"' 
 export LUMO_TEST_BROKER_PORT=$broker_port
 export LUMO_TEST_TLS_PORTS=$(IFS=,; echo "${tls_ports[*]}") LUMO_TEST_CERTIFICATES=$broker_dir
 for _ in $(seq 50); do
@@ -76,8 +75,14 @@ e2e_run() {
 
 # The installed programs, end to end.
 mkdir -p out/windows
-e2e_run e2e 'WindowsPrograms.*' LUMO_WINDOWS_STAGE="$top/$build/stage" LUMO_SHOTS="$top/out/windows"
-runs=$(grep -a -c '^\[       OK \]' "$build/e2e.txt")
+e2e_run e2e 'WindowsPrograms.*' LUMO_WINDOWS_STAGE="$top/$build/stage" LUMO_SHOTS="$top/out/windows" \
+  LUMO_SETDCB="$top/$build/tests/setdcb.exe"
+runs=$(grep -a -c '^\[       OK \]' "$build/e2e.txt" || true)
+if [ "$runs" -eq 0 ]; then
+  cat "$build/e2e.txt" >&2
+  echo "windows: no end-to-end run of the programs passed; the whole output is $build/e2e.txt" >&2
+  exit 1
+fi
 
 # The setup file: installed silently, used, reinstalled, removed, in a Wine
 # prefix that has nothing else.

@@ -1,6 +1,8 @@
 # One Wine session for a whole step of the test command, sourced by the
 # scripts that run Windows programs:
 #   . scripts/wine-session.sh; wine_session_start <prefix>; ...; (ended on exit)
+# Also what those scripts share: cleaning up on exit (lumo_at_exit) and
+# building quietly with the reason shown when it fails (lumo_quietly).
 #
 # The prefix is made first and left to settle; then one persistent
 # wineserver serves every Windows process of the step until the step ends,
@@ -13,6 +15,25 @@
 
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
+
+# Commands run when the step ends, passes, fails or is interrupted, the
+# last registered first. A script registers its own cleaning up here rather
+# than with a trap of its own, which a later one would replace.
+lumo_exit_commands=()
+lumo_at_exit() {
+  lumo_exit_commands=("$1" "${lumo_exit_commands[@]}")
+  trap lumo_run_exit_commands EXIT
+  trap 'lumo_run_exit_commands; exit 130' INT
+  trap 'lumo_run_exit_commands; exit 143' TERM
+}
+lumo_run_exit_commands() {
+  local command
+  for command in "${lumo_exit_commands[@]}"; do
+    eval "$command" || true
+  done
+  lumo_exit_commands=()
+}
+lumo_wine_session_registered=
 
 wine_session_end() {
   [ -n "${WINEPREFIX:-}" ] || return 0
@@ -40,9 +61,23 @@ wine_session_start() {
   # The server writes a dump of its objects when it is ended: kept aside.
   "$WINESERVER" -p >"$WINEPREFIX/wineserver.log" 2>&1
   "$WINE" wineboot </dev/null >/dev/null 2>&1
-  trap wine_session_end EXIT
-  trap 'wine_session_end; exit 130' INT
-  trap 'wine_session_end; exit 143' TERM
+  if [ -z "$lumo_wine_session_registered" ]; then
+    lumo_wine_session_registered=1
+    lumo_at_exit wine_session_end
+  fi
+}
+
+# lumo_quietly <log> <command...>: runs the command with its output in the
+# log; when it fails, the end of the log and where the whole of it is.
+lumo_quietly() {
+  local log=$1
+  shift
+  mkdir -p "$(dirname "$log")"
+  if ! "$@" >"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "failed: $*; the whole output is $log" >&2
+    return 1
+  fi
 }
 
 # wine_ctest <build directory> <name>: runs the build's tests (one Wine
