@@ -24,8 +24,31 @@ files=$PWD/build-windows-kit/files.nsh
       printf 'RMDir "$INSTDIR\\%s"\n' "${directory//\//\\}"
     done
 } > "$files"
+# What lumoscan12 and the tools install: a file lumoscan13 has too, byte for
+# byte (the Qt and OpenSSL DLLs, the runtime, the plugins), is one file on
+# disk, a hard link to lumoscan13's copy; the rest are files of their own.
+# The installed size counts each file on disk once.
+copies=$PWD/build-windows-kit/copies.nsh
+installed=$(find "$stage/lumoscan13" -type f ! -name lumo.mdb -printf '%s\n' | awk '{ s += $1 } END { print s }')
+: > "$copies"
+for directory in lumoscan12 tools; do
+  while read -r file; do
+    shared=lumoscan13/$file
+    [ "$directory" = tools ] && shared=lumoscan13/$(basename "$file")
+    folder=$(dirname "$directory/$file")
+    if cmp -s "$stage/$directory/$file" "$stage/$shared"; then
+      printf '!insertmacro SharedFile "%s" "%s" "%s"\n' "${shared//\//\\}" "${folder//\//\\}" \
+        "${directory}\\${file//\//\\}" >> "$copies"
+    else
+      printf 'SetOutPath "$INSTDIR\\%s"\nFile "%s"\n' "${folder//\//\\}" "$stage/$directory/$file" >> "$copies"
+      installed=$(( installed + $(stat -c %s "$stage/$directory/$file") ))
+    fi
+  done < <(cd "$stage/$directory" && find . -type f ! -name lumo.mdb | sed 's|^\./||' | sort)
+done
+installedKb=$(( installed / 1024 ))
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" -DFILES="$files" \
-  -DREADME="$PWD/packaging/windows/README.txt" -DICON="$PWD/platform/icons/lumoscan.ico" \
+  -DCOPIES="$copies" -DINSTALLED_KB="$installedKb" \
+  -DREADME="$PWD/packaging/windows/README.txt" -DICON="$PWD/platform/os/icons/lumoscan.ico" \
   packaging/windows/lumoscan.nsi >&2
-echo "windows-package: $(basename "$setup"), $(( $(stat -c %s "$setup") / 1024 )) KiB" >&2
+echo "windows-package: $(basename "$setup"), $(( $(stat -c %s "$setup") / 1024 )) KiB; installs $installedKb KiB" >&2
 echo "$setup"

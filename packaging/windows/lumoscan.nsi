@@ -1,6 +1,7 @@
 ; The Windows setup file of lumoscan (scripts/windows-package.sh):
 ;   makensis -DVERSION=1.3.1 -DSTAGE=<installed layout> -DOUTFILE=<setup.exe> \
-;            -DFILES=<the stage's file list, files.nsh> lumoscan.nsi
+;            -DFILES=<the stage's file list, files.nsh> -DCOPIES=<lumoscan12's and the
+;            tools' files, copies.nsh> -DINSTALLED_KB=<size on disk> lumoscan.nsi
 ;
 ; Installs both programs, each in a directory of its own, the maintainer's
 ; tools and a README under Program Files, which keep the rights Program
@@ -119,15 +120,25 @@ Function MakeDataRoot
   !insertmacro SystemTool icacls.exe '"$DataRoot" /inheritance:r /grant:r ${SYSTEM_SID}:(OI)(CI)F ${ADMINS_SID}:(OI)(CI)F ${USERS_SID}:(OI)(CI)RX /L /Q'
 FunctionEnd
 
-; A program's directory: everything of the stage but lumo.mdb, and the
-; rights Program Files gives it (1.3.0 granted Users modify: reset). Its
-; data directory: SYSTEM and Administrators in full control, the local
-; Users may modify (SQLite writes lumo.mdb and a journal beside it), nothing
-; inherited. The settings file of 1.3.0 beside the program moves there,
-; with its journal; a default goes in where there is no settings file.
-!macro InstallProgram NAME TITLE
-  SetOutPath "$INSTDIR\${NAME}"
-  File /r /x lumo.mdb "${STAGE}/${NAME}/*.*"
+; A file of lumoscan12 or the tools that lumoscan13 has too, byte for byte:
+; one file on disk, a hard link to lumoscan13's copy (a volume that cannot
+; link, FAT say, gets a copy).
+!macro SharedFile FROM FOLDER TO
+  CreateDirectory "$INSTDIR\${FOLDER}"
+  Delete "$INSTDIR\${TO}"
+  System::Call 'kernel32::CreateHardLinkW(w "$INSTDIR\${TO}", w "$INSTDIR\${FROM}", p 0) i .r0'
+  ${If} $0 == 0
+    CopyFiles /SILENT "$INSTDIR\${FROM}" "$INSTDIR\${TO}"
+  ${EndIf}
+!macroend
+
+; A program's directory keeps the rights Program Files gives it (1.3.0
+; granted Users modify: reset). Its data directory: SYSTEM and
+; Administrators in full control, the local Users may modify (SQLite writes
+; lumo.mdb and a journal beside it), nothing inherited. The settings file of
+; 1.3.0 beside the program moves there, with its journal; a default goes in
+; where there is no settings file.
+!macro SetUpProgram NAME TITLE
   !insertmacro SystemTool icacls.exe '"$INSTDIR\${NAME}" /reset /T /C /L /Q'
 
   !insertmacro RefuseRedirected "$DataRoot\${NAME}"
@@ -160,10 +171,11 @@ Section "lumoscan" SecMain
   FileWrite $Log "lumoscan ${VERSION} setup into $INSTDIR, data in $DataRoot$\r$\n"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   Call MakeDataRoot
-  !insertmacro InstallProgram lumoscan13 "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测"
-  !insertmacro InstallProgram lumoscan12 "LUMO-QSPAR Ver1.2 电磁流量计监测"
-  SetOutPath "$INSTDIR\tools"
-  File /r "${STAGE}/tools/*.*"
+  SetOutPath "$INSTDIR\lumoscan13"
+  File /r /x lumo.mdb "${STAGE}/lumoscan13/*.*"
+  !include "${COPIES}"
+  !insertmacro SetUpProgram lumoscan13 "LUMO-QSPAR-MODBUS Ver1.3 电磁流量计监测"
+  !insertmacro SetUpProgram lumoscan12 "LUMO-QSPAR Ver1.2 电磁流量计监测"
   SetOutPath "$INSTDIR"
   File "/oname=README.txt" "${README}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -177,8 +189,8 @@ Section "lumoscan" SecMain
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+  ; Each file on disk once: the shared ones are hard links.
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${INSTALLED_KB}
   FileClose $Log
 SectionEnd
 

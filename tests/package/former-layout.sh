@@ -39,7 +39,7 @@ setup() {
   if [ ! -f "$setup" ]; then
     git show "$commit:packaging/windows/lumoscan.nsi" > "$work/lumoscan.nsi"
     makensis -V2 -INPUTCHARSET UTF8 -DVERSION=1.3.0 -DSTAGE="$stage" -DOUTFILE="$setup" \
-      -DREADME="$PWD/packaging/windows/README.txt" -DICON="$PWD/platform/icons/lumoscan.ico" "$work/lumoscan.nsi" >&2
+      -DREADME="$PWD/packaging/windows/README.txt" -DICON="$PWD/platform/os/icons/lumoscan.ico" "$work/lumoscan.nsi" >&2
   fi
   echo "$setup"
 }
