@@ -49,7 +49,7 @@ public:
 std::string scenario(bool modbus)
 {
     std::string text = modbus ? "protocol modbus\n" : "protocol block\n";
-    for (int a = 1; a <= 39; ++a)
+    for (int a = 1; a <= lumo::kInstruments; ++a)
         text += "instrument " + std::to_string(a) + " flow=" + std::to_string(a * 10) + "~" + std::to_string(a) +
                 "/3 velocity=1~0.5/5 percent=50~20/7 resistance=3.3 forward=1000+7.5/s diameter=100 alarms=none\n";
     return text;
