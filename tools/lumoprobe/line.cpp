@@ -27,8 +27,11 @@ Result<Heard> ProbeLine::exchange(Protocol protocol, int address, const LineSett
     expected_ = answerLengthOf(protocol);
     phase_ = Phase::Answer;
     const Bytes request = requestOf(protocol, address);
-    const Status written = port_.write(request);
+    // The answer's time counts from the request handed to the port: started
+    // after the write, a probe held up in between (a loaded machine) would
+    // find a fast slave's answer already waiting and report next to nothing.
     clock_.start();
+    const Status written = port_.write(request);
     if (written.ok()) {
         waitUntil(firstByteWait(protocol, line));
         if (!heard_.bytes.empty() && heard_.bytes.size() < expected_)

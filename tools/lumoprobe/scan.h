@@ -17,7 +17,8 @@ namespace lumo::probe {
 enum class Protocol { Block, Modbus };
 
 // What one request brought back: the bytes, and when the first came and
-// the last, counted from the end of the request's writing.
+// the last, counted from the moment the request was handed to the port
+// (its own time on the wire included).
 struct Heard {
     Bytes bytes;
     std::optional<std::chrono::microseconds> firstAfter;
@@ -44,7 +45,7 @@ struct Finding {
     int address = 0;
     Protocol protocol = Protocol::Block;
     bool answered = false;                    // a whole, correct answer of that address
-    std::optional<std::chrono::microseconds> answerTime;  // end of the request to the answer's last byte
+    std::optional<std::chrono::microseconds> answerTime;  // the request handed to the port to the answer's last byte
     std::string problem;                      // what was wrong with what came, if anything came
 };
 
