@@ -1,5 +1,7 @@
 #include "programdir.h"
 
+#include <sys/resource.h>
+
 #include <QFile>
 #include <QTextStream>
 
@@ -41,6 +43,11 @@ Simulator::Simulator(const ProgramDir& dir, const std::string& scenario, const Q
     process_.start(QStringLiteral(LUMO_LUMOSIM), args);
     if (!process_.waitForStarted(5000))
         return;
+    // The simulator stands in for instruments, which have processors of
+    // their own: on a loaded machine it must not be the side that waits for
+    // the processor, or its own lateness would pass for the station's line
+    // being held up. Raised where that is permitted (as root).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(process_.processId()), -10);
     // The first line is the slave's path; the link exists once it is printed.
     if (!waitFor([this] { return process_.canReadLine() || process_.state() != QProcess::Running; }, 5000))
         return;
