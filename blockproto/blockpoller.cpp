@@ -83,8 +83,11 @@ void BlockPoller::dataDowith()
     const std::uint8_t address = receiveBuffer_[0];
     block::DecodedValues& values = values_[address];
     block::decodeBlock(sentBlockIndex_, receiveBuffer_, values);
-    // Every accepted answer rewrites the whole line.
-    cursor_.showInstrument(address, block::readingOf(values), false);
+    // Every accepted answer rewrites the whole line; it carried one block.
+    InstrumentReading reading = block::readingOf(values);
+    if (sentBlockIndex_ < kBlockCount)
+        reading.fresh[static_cast<std::size_t>(block::slotOfBlock(sentBlockIndex_))] = true;
+    cursor_.showInstrument(address, reading, false);
 }
 
 BlockPollState BlockPoller::state() const

@@ -101,6 +101,7 @@ InstrumentReading readingOf(const RegisterValues& values)
     reading.quantities[kSlotForwardTotal] = Quantity::ofTenThousandths(values.forwardTotal);
     reading.quantities[kSlotReverseTotal] = Quantity::ofTenThousandths(values.reverseTotal);
     reading.quantities[kSlotPipeDiameter] = Quantity::ofFloat(values.pipeDiameter);
+    reading.fresh.fill(true);
     return reading;
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace lumo {
 
@@ -32,6 +33,9 @@ struct InstrumentReading {
     std::array<std::optional<Quantity>, kNumericSlots> quantities;
     // Nothing before an alarm status was received.
     std::optional<AlarmFlags> alarms;
+    // By slot, those this very answer carried (a block answer carries one,
+    // a Modbus answer all); the others are as an earlier answer left them.
+    std::array<bool, kSlots> fresh{};
 };
 
 class InstrumentListener {
@@ -44,6 +48,30 @@ public:
     virtual void instrumentSilent(int instrument) = 0;
     // The poll leaves address N for the next instrument.
     virtual void pollLeaves(int address) = 0;
+};
+
+// Hands what the poll tells on to several listeners, in the order added.
+class InstrumentListeners : public InstrumentListener {
+public:
+    void add(InstrumentListener* listener) { listeners_.push_back(listener); }
+    void instrumentAnswered(int instrument, const InstrumentReading& reading, bool wholeSet) override
+    {
+        for (InstrumentListener* listener : listeners_)
+            listener->instrumentAnswered(instrument, reading, wholeSet);
+    }
+    void instrumentSilent(int instrument) override
+    {
+        for (InstrumentListener* listener : listeners_)
+            listener->instrumentSilent(instrument);
+    }
+    void pollLeaves(int address) override
+    {
+        for (InstrumentListener* listener : listeners_)
+            listener->pollLeaves(address);
+    }
+
+private:
+    std::vector<InstrumentListener*> listeners_;
 };
 
 }  // namespace lumo

@@ -43,8 +43,11 @@ public:
     static Result failure(std::string description) { return Result(std::nullopt, std::move(description)); }
 
     bool ok() const { return value_.has_value(); }
-    const T& value() const { return *value_; }
-    T& value() { return *value_; }
+    const T& value() const& { return *value_; }
+    T& value() & { return *value_; }
+    // Of a temporary, by value: `for (x : load().value())` must not walk a
+    // vector that went with the temporary.
+    T value() && { return std::move(*value_); }
     const std::string& error() const { return error_; }
 
 private:
