@@ -1,4 +1,4 @@
-# lumo_add_tests(<target> [OFFSCREEN] [DISCOVERY_TIMEOUT <s>])
+# lumo_add_tests(<target> [OFFSCREEN] [DISCOVERY_TIMEOUT <s>] [COST <s>])
 #
 # Registers a GoogleTest executable with CTest. Built for the machine it runs
 # on, each case is a test of its own. Cross-built for Windows, the whole
@@ -15,7 +15,7 @@ include(GoogleTest)
 set(LUMO_WINE_TEST_LIMIT 240 CACHE STRING "Seconds one test executable may run under Wine")
 
 function(lumo_add_tests target)
-  cmake_parse_arguments(arg "OFFSCREEN" "DISCOVERY_TIMEOUT" "" ${ARGN})
+  cmake_parse_arguments(arg "OFFSCREEN" "DISCOVERY_TIMEOUT;COST" "" ${ARGN})
   set(environment "")
   if(arg_OFFSCREEN)
     set(environment "QT_QPA_PLATFORM=offscreen")
@@ -36,8 +36,16 @@ function(lumo_add_tests target)
   if(arg_DISCOVERY_TIMEOUT)
     set(discovery DISCOVERY_TIMEOUT ${arg_DISCOVERY_TIMEOUT})
   endif()
+  set(properties "")
   if(environment)
-    gtest_discover_tests(${target} ${discovery} PROPERTIES ENVIRONMENT "${environment}")
+    list(APPEND properties ENVIRONMENT "${environment}")
+  endif()
+  if(arg_COST)
+    # Seconds it runs: ctest starts the long ones first, beside the rest.
+    list(APPEND properties COST ${arg_COST})
+  endif()
+  if(properties)
+    gtest_discover_tests(${target} ${discovery} PROPERTIES ${properties})
   else()
     gtest_discover_tests(${target} ${discovery})
   endif()

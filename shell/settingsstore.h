@@ -4,6 +4,7 @@
 // first row and closes it again; nothing stays open in between. The store
 // never creates the file, the table or the row.
 
+#include "historysettings.h"
 #include "publishsettings.h"
 #include "status.h"
 
@@ -61,6 +62,9 @@ public:
     {
         return Result<std::optional<PublishRow>>::success(std::nullopt);
     }
+    // The optional table "history": its first row's fields, empty when the
+    // file has none. Never creates it.
+    virtual Result<HistoryRow> loadHistory() { return Result<HistoryRow>::success(HistoryRow{}); }
 };
 
 }  // namespace lumo

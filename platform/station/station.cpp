@@ -7,7 +7,9 @@
 #include "qtdialogs.h"
 #include "qttimers.h"
 #include "singlecopy.h"
+#include "notingstore.h"
 #include "sqlitesettingsstore.h"
+#include "stationhistory.h"
 #include "stationport.h"
 #include "stationfont.h"
 #include "terminationsignals.h"
@@ -52,14 +54,17 @@ struct Station::Parts {
                                config.dataDirectory.isEmpty()
                                    ? machineDataDirectory(config.programName.toStdString())
                                    : config.dataDirectory.toStdString()}),
+          noting(store),
+          history(main, {&main, &page2, &page3}, config.programName.toStdString()),
           port(programDir.toStdString()),
           timer([this] { poll->tick(); }),
           poll(config.makePollCycle(port, grid, fields, settings, chainTimer)),
-          commands(main, this->dialogs, store, fields, timer, end),
+          commands(main, this->dialogs, noting, fields, timer, end),
           statsPeriod(config.statsPeriod)
     {
         grid.addObserver(&view);
         port.setReceiveHandler([this](int code) { poll->onReceiveEvent(code); });
+        noting.setOnChanged([this](const std::string& detail) { history.settingsChanged(detail); });
     }
     ~Parts()
     {
@@ -67,6 +72,7 @@ struct Station::Parts {
         if (poll)
             poll->setInstrumentListener(nullptr);
         grid.removeObserver(&view);
+        // history goes with its members: the run's end is written then.
     }
 
     QString programDir;
@@ -80,6 +86,11 @@ struct Station::Parts {
     QtDialogs ownDialogs;
     Dialogs& dialogs;
     SqliteSettingsStore store;
+    // The store as start-up and the commands use it: a save that changes
+    // a setting is an event of the history.
+    NotingStore noting;
+    StationHistory history;
+    InstrumentListeners listeners;
     StationPort port;
     StationSettings settings;
     QtOneShotTimer chainTimer;
@@ -109,16 +120,19 @@ StartupResult Station::start()
 {
     Parts& p = *parts_;
     const StartupResult result =
-        formLoad({p.main, p.guard, p.dialogs, p.grid, p.store, p.fields, p.timer, *p.poll, p.port, p.settings});
+        formLoad({p.main, p.guard, p.dialogs, p.grid, p.noting, p.fields, p.timer, *p.poll, p.port, p.settings});
     if (result == StartupResult::Stopped) {
         // Stopped means nothing more goes on the line and no straggling
         // answer refills the blanked grid: no chained request either.
         p.port.setReceiveHandler({});
         p.chainTimer.cancel();
     }
-    // A stopped station has nothing to tell the plant network.
-    if (result == StartupResult::Polling)
+    // A stopped station has nothing to tell the plant network, nor to keep.
+    if (result == StartupResult::Polling) {
+        p.poll->setInstrumentListener(&p.listeners);
         startPublishing();
+        p.history.start(p.store, p.store.filePath(), p.listeners);
+    }
     if (result != StartupResult::AnotherCopyRunning) {
         p.main.centreOnScreen();
         p.main.show();
@@ -149,7 +163,7 @@ void Station::startPublishing()
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count();
     });
-    p.poll->setInstrumentListener(p.publisher.get());
+    p.listeners.add(p.publisher.get());
     MainWindow& main = p.main;
     p.mqtt = std::make_unique<MqttClient>(*settings.value(), *p.publisher,
                                           [&main](const std::string& state) { main.showPublishState(state); });
@@ -186,6 +200,7 @@ MainWindow& Station::mainWindow() { return parts_->main; }
 PollCycle& Station::pollCycle() { return *parts_->poll; }
 PollTimer& Station::pollTimer() { return parts_->timer; }
 Commands& Station::commands() { return parts_->commands; }
+StationHistory& Station::history() { return parts_->history; }
 
 GridPage& Station::page(int page)
 {

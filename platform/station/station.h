@@ -23,6 +23,7 @@ namespace lumo {
 
 class GridPage;
 class MainWindow;
+class StationHistory;
 
 struct StationConfig {
     QString programName;  // message boxes bear it
@@ -63,6 +64,7 @@ public:
     PollCycle& pollCycle();
     PollTimer& pollTimer();
     Commands& commands();
+    StationHistory& history();
 
 private:
     void startPublishing();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "portlist.h"
 #include "sqlitefile.h"
@@ -199,41 +200,66 @@ StoreOutcome SqliteSettingsStore::load()
     return std::move(session.outcome());
 }
 
-Result<std::optional<PublishRow>> SqliteSettingsStore::loadPublishing()
+namespace {
+
+// The fields of the first row of an optional table, each as text or
+// nothing; nothing at all when there is no such table or no row.
+using OptionalRow = std::optional<std::vector<std::optional<std::string>>>;
+
+Result<OptionalRow> firstRowOf(const std::string& path, const char* table, const std::vector<const char*>& fields)
 {
-    using Outcome = Result<std::optional<PublishRow>>;
-    const auto failed = [this](const std::string& why) { return Outcome::failure("settings file " + path_ + ": " + why); };
+    const auto failed = [&](const std::string& why) { return Result<OptionalRow>::failure("settings file " + path + ": " + why); };
     Connection db;
-    if (Status opened = db.open(path_); !opened.ok())
+    if (Status opened = db.open(path); !opened.ok())
         return failed(opened.error());
-    Statement table;
-    if (Status s = table.prepare(db, "select 1 from sqlite_master where type in ('table', 'view') and "
-                                     "name = 'publish' collate nocase");
+    Statement exists;
+    if (Status s = exists.prepare(db, "select 1 from sqlite_master where type in ('table', 'view') and name = ?1 collate nocase");
         !s.ok())
         return failed(s.error());
-    if (sqlite3_step(table.handle()) != SQLITE_ROW)
-        return Outcome::success(std::nullopt);  // no table: no publishing
+    sqlite3_bind_text(exists.handle(), 1, table, -1, SQLITE_STATIC);
+    if (sqlite3_step(exists.handle()) != SQLITE_ROW)
+        return Result<OptionalRow>::success(std::nullopt);
     Statement query;
-    if (Status s = query.prepare(db, "select * from publish"); !s.ok())
+    if (Status s = query.prepare(db, std::string("select * from \"") + table + "\""); !s.ok())
         return failed(s.error());
     const int rc = sqlite3_step(query.handle());
     if (rc == SQLITE_DONE)
-        return Outcome::success(std::nullopt);
+        return Result<OptionalRow>::success(std::nullopt);
     if (rc != SQLITE_ROW)
         return failed(db.error());
-    PublishRow row;
-    using Field = std::optional<std::string> PublishRow::*;
-    const std::pair<const char*, Field> fields[] = {
-        {"enabled", &PublishRow::enabled},   {"host", &PublishRow::host},         {"port", &PublishRow::port},
-        {"station", &PublishRow::station},   {"username", &PublishRow::username}, {"password", &PublishRow::password},
-        {"cafile", &PublishRow::cafile}};
-    for (const auto& [name, member] : fields) {
+    std::vector<std::optional<std::string>> row;
+    for (const char* name : fields) {
         Result<std::optional<std::string>> text = optionalFieldText(query.handle(), name);
         if (!text.ok())
-            return failed("table publish: " + text.error());
-        row.*member = std::move(text.value());
+            return failed(std::string("table ") + table + ": " + text.error());
+        row.push_back(std::move(text.value()));
     }
-    return Outcome::success(std::move(row));
+    return Result<OptionalRow>::success(std::move(row));
+}
+
+}  // namespace
+
+Result<std::optional<PublishRow>> SqliteSettingsStore::loadPublishing()
+{
+    using Outcome = Result<std::optional<PublishRow>>;
+    const Result<OptionalRow> read =
+        firstRowOf(path_, "publish", {"enabled", "host", "port", "station", "username", "password", "cafile"});
+    if (!read.ok())
+        return Outcome::failure(read.error());
+    if (!read.value())  // no table or no row: no publishing
+        return Outcome::success(std::nullopt);
+    const auto& f = *read.value();
+    return Outcome::success(PublishRow{f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+}
+
+Result<HistoryRow> SqliteSettingsStore::loadHistory()
+{
+    const Result<OptionalRow> read = firstRowOf(path_, "history", {"enabled", "keep_years"});
+    if (!read.ok())
+        return Result<HistoryRow>::failure(read.error());
+    if (!read.value())
+        return Result<HistoryRow>::success(HistoryRow{});
+    return Result<HistoryRow>::success(HistoryRow{(*read.value())[0], (*read.value())[1]});
 }
 
 StoreOutcome SqliteSettingsStore::save(const SettingsEdit& edit)

@@ -37,6 +37,7 @@ public:
     StoreOutcome save(const SettingsEdit& edit) override;
 
     Result<std::optional<PublishRow>> loadPublishing() override;
+    Result<HistoryRow> loadHistory() override;
 
 private:
     std::string path_;

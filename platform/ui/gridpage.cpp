@@ -104,6 +104,34 @@ void GridPage::setCellText(int line, int slot, const QString& text)
 
 void GridPage::allowClosing() { closingAllowed_ = true; }
 
+void GridPage::setNumberClicked(std::function<void(int instrument)> clicked)
+{
+    numberClicked_ = std::move(clicked);
+    for (QLabel* number : numbers_) {
+        number->removeEventFilter(this);
+        if (numberClicked_) {
+            number->installEventFilter(this);
+            number->setCursor(Qt::PointingHandCursor);
+            number->setToolTip(QStringLiteral("趋势"));
+        } else {
+            number->unsetCursor();
+            number->setToolTip(QString());
+        }
+    }
+}
+
+bool GridPage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease && numberClicked_) {
+        for (int line = 0; line < 13; ++line)
+            if (watched == numbers_[line]) {
+                numberClicked_((layout_.page - 1) * 13 + line + 1);
+                return true;
+            }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void GridPage::closeEvent(QCloseEvent* event)
 {
     if (closingAllowed_)

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 namespace lumo {
 
@@ -29,8 +30,13 @@ public:
     // A page refuses to close until the program ends and allows it.
     void allowClosing();
 
+    // A click on an instrument's number (its trend); none: the numbers are
+    // plain labels.
+    void setNumberClicked(std::function<void(int instrument)> clicked);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildGrid();
@@ -41,6 +47,7 @@ private:
     std::array<QLabel*, 8> headings_{};
     QLabel* indicator_ = nullptr;
     bool closingAllowed_ = false;
+    std::function<void(int)> numberClicked_;
 };
 
 // The indicator picture: a green disc RGB(0, 128, 0) over columns 5..25 and

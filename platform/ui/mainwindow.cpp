@@ -107,6 +107,16 @@ void MainWindow::buildSettingsArea()
     values_[static_cast<int>(ValueField::Status)] = addTextLine("状态", "color: rgb(255, 0, 0);", 4800, 8640, 3975, 255);
     publish_ = addTextLine("发布状态", "", 360, 8640, 4320, 255);
     publish_->hide();
+    history_ = addTextLine("历史记录状态", "", 360, 8880, 9360, 255);
+    history_->hide();
+
+    // The history's windows, in the margin right of the grid.
+    trend_ = new QPushButton(QStringLiteral("趋势"), this);
+    trend_->setGeometry(twipRect(10860, 600, 810, 375));
+    daily_ = new QPushButton(QStringLiteral("日流量"), this);
+    daily_->setGeometry(twipRect(10860, 1080, 810, 375));
+    trend_->hide();
+    daily_->hide();
 }
 
 // A line of text on the window's background: a read-only text field rather
@@ -170,6 +180,14 @@ void MainWindow::showPublishState(const std::string& text)
     publish_->setCursorPosition(0);
     publish_->setToolTip(publish_->text());
     publish_->show();
+}
+
+void MainWindow::showHistoryState(const std::string& text)
+{
+    history_->setText(QString::fromStdString(text));
+    history_->setCursorPosition(0);
+    history_->setToolTip(history_->text());
+    history_->setVisible(!text.empty());
 }
 
 QLineEdit* MainWindow::valueField(ValueField field) const { return values_[static_cast<int>(field)]; }

@@ -53,6 +53,13 @@ public:
     // not publish. Below the editor box, left of the status line.
     QLineEdit* publishField() const { return publish_; }
     void showPublishState(const std::string& text);
+    // How the history goes, when there is something to tell (it stopped,
+    // and why); hidden otherwise. The bottom line of the window.
+    QLineEdit* historyField() const { return history_; }
+    void showHistoryState(const std::string& text);
+    // "趋势" and "日流量", right of the grid; shown while history is kept.
+    QPushButton* trendButton() const { return trend_; }
+    QPushButton* dailyButton() const { return daily_; }
 
 private:
     void buildSettingsArea();
@@ -72,6 +79,9 @@ private:
     QPushButton* command2_ = nullptr;
     QPushButton* end_ = nullptr;
     QLineEdit* publish_ = nullptr;
+    QLineEdit* history_ = nullptr;
+    QPushButton* trend_ = nullptr;
+    QPushButton* daily_ = nullptr;
     std::vector<QWidget*> editor_;
 };
 
