@@ -73,6 +73,32 @@ TEST(BlockResponder, LeavesUnknownAddressesAndBlocksUnanswered)
     EXPECT_EQ(replies[1].skipReason, "no such block");
 }
 
+TEST(BlockResponder, SilenceAndAlarmsWithinTheirWindowsOnly)
+{
+    Responder responder(scenarioOf("protocol block\ninstrument 1 flow=1 alarms=empty alarms_s=30-90 silent_s=60-120\n"), 1);
+    const Bytes alarmRequest{0x2A, 0x01, 0x06, 0x2E};
+    // Seconds after the start: what block 6 answers, or nothing.
+    const struct {
+        double at;
+        std::optional<std::uint8_t> alarmByte;
+    } rows[] = {{0, 0x00}, {29.9, 0x00}, {30, 0x08}, {59.9, 0x08}, {60, std::nullopt}, {119.9, std::nullopt}, {120, 0x00}};
+    for (const auto& row : rows) {
+        const auto replies = responder.receive(alarmRequest, row.at);
+        ASSERT_EQ(replies.size(), 1u);
+        if (!row.alarmByte) {
+            EXPECT_FALSE(replies[0].answer) << row.at;
+            EXPECT_EQ(replies[0].skipReason, "silent");
+            continue;
+        }
+        ASSERT_TRUE(replies[0].answer) << row.at;
+        EXPECT_EQ(wire(replies[0]).at(2), *row.alarmByte) << row.at;
+    }
+    for (const char* wrong : {"silent_s=5", "silent_s=9-3", "alarms_s=-1-4", "alarms_s=a-b"}) {
+        std::istringstream in(std::string("protocol block\ninstrument 1 ") + wrong + "\n");
+        EXPECT_FALSE(parseScenario(in, "test.scn").scenario) << wrong;
+    }
+}
+
 struct FaultCase {
     const char* setting;
     Bytes expected;

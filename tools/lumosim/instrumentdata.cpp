@@ -27,7 +27,7 @@ EncodedBlock instrumentBlock(const Instrument& instrument, int block, double sec
     case 3: return encodeResistance(instrument.resistance.at(seconds));
     case 4: return encodeTotal(instrument.forwardTotal.at(seconds), instrument.forwardCode);
     case 5: return encodeTotal(instrument.reverseTotal.at(seconds), instrument.reverseCode);
-    case 6: return encodeAlarmByte(instrument.alarmByte.value_or(instrument.alarms));
+    case 6: return encodeAlarmByte(instrument.alarmByte.value_or(instrument.alarmsAt(seconds)));
     default: return encodeDiameterCode(diameterCodeOf(instrument));
     }
 }
@@ -42,7 +42,7 @@ RegisterImage instrumentImage(const Instrument& instrument, double seconds)
     values.forwardTotal = instrument.forwardTotal.at(seconds);
     values.reverseTotal = instrument.reverseTotal.at(seconds);
     values.diameterMm = instrument.diameterMm.at(seconds);
-    values.alarms = instrument.alarms;
+    values.alarms = instrument.alarmsAt(seconds);
     RegisterImage image = registerImage(values);
     for (const auto& [reg, word] : instrument.rawRegisters)
         image[static_cast<std::size_t>(reg)] = word;

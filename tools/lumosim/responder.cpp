@@ -98,8 +98,12 @@ std::optional<Reply> Responder::nextModbusRequest(double seconds)
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> Responder::faultsFor(Reply& reply, const Instrument& instrument)
+std::optional<std::uint32_t> Responder::faultsFor(Reply& reply, const Instrument& instrument, double seconds)
 {
+    if (instrument.silentWindow && instrument.silentWindow->contains(seconds)) {
+        reply.skipReason = "silent";
+        return std::nullopt;
+    }
     const FaultPlan& plan = instrument.faults;
     const std::uint32_t faults =
         triggers_[instrument.address].fires(plan, random_) ? plan.faults : 0;
@@ -112,7 +116,7 @@ std::optional<std::uint32_t> Responder::faultsFor(Reply& reply, const Instrument
 
 void Responder::answerBlock(Reply& reply, const Instrument& instrument, double seconds)
 {
-    const auto faults = faultsFor(reply, instrument);
+    const auto faults = faultsFor(reply, instrument, seconds);
     if (!faults)
         return;
     const EncodedBlock encoded = instrumentBlock(instrument, reply.block, seconds);
@@ -133,7 +137,7 @@ void Responder::answerBlock(Reply& reply, const Instrument& instrument, double s
 
 void Responder::answerModbus(Reply& reply, const Instrument& instrument, double seconds)
 {
-    const auto faults = faultsFor(reply, instrument);
+    const auto faults = faultsFor(reply, instrument, seconds);
     if (!faults)
         return;
     auto address = static_cast<std::uint8_t>(reply.address);

@@ -45,7 +45,7 @@ private:
     void answerBlock(Reply& reply, const Instrument& instrument, double seconds);
     void answerModbus(Reply& reply, const Instrument& instrument, double seconds);
     // The faults of this answer, or nothing when the instrument stays silent.
-    std::optional<std::uint32_t> faultsFor(Reply& reply, const Instrument& instrument);
+    std::optional<std::uint32_t> faultsFor(Reply& reply, const Instrument& instrument, double seconds);
     void skipOneByte();
 
     Scenario scenario_;

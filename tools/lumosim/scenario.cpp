@@ -250,6 +250,15 @@ std::string ScenarioParser::parseSetting(Instrument& instrument, const std::stri
             return {};
         }
     }
+    if (key == "silent_s" || key == "alarms_s") {
+        const auto dash = value.find('-');
+        TimeWindow window;
+        if (dash == std::string::npos || !parseDouble(value.substr(0, dash), window.from) ||
+            !parseDouble(value.substr(dash + 1), window.to) || window.from < 0 || window.to <= window.from)
+            return fail(key + " takes FROM-TO, seconds after the start, FROM < TO, not '" + value + "'");
+        (key == "silent_s" ? instrument.silentWindow : instrument.alarmWindow) = window;
+        return {};
+    }
     if (key == "alarms") {
         if (!parseAlarmList(value, instrument.alarms))
             return fail("bad alarm list '" + value

@@ -25,10 +25,24 @@ struct ValueSource {
     bool varies() const { return amplitude != 0 || ratePerSecond != 0; }
 };
 
+// Seconds after the start, [from, to).
+struct TimeWindow {
+    double from = 0, to = 0;
+    bool contains(double seconds) const { return seconds >= from && seconds < to; }
+};
+
 struct Instrument {
     int address = 0;
     ValueSource flow, velocity, percent, resistance, forwardTotal, reverseTotal, diameterMm;
     std::uint8_t alarms = 0; // AlarmBit flags
+    // Silent only within this window (silent_s=FROM-TO); the alarms raised
+    // only within this one (alarms_s=FROM-TO), none outside it.
+    std::optional<TimeWindow> silentWindow, alarmWindow;
+
+    std::uint8_t alarmsAt(double seconds) const
+    {
+        return !alarmWindow || alarmWindow->contains(seconds) ? alarms : 0;
+    }
     // Block protocol codes; without one the encoder picks the code that fits.
     std::optional<int> flowCode, velocityCode, forwardCode, reverseCode;
     std::optional<std::uint8_t> diameterCode; // from the mm table or given raw

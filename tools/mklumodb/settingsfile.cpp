@@ -80,7 +80,17 @@ Status createPublishTable(sqlite3* db, const PublishRow& publish)
     return status;
 }
 
-Status createDatabase(const std::string& path, const SettingsRow& row, const std::optional<PublishRow>& publish)
+Status createHistoryTable(sqlite3* db, const Options::History& history)
+{
+    const std::string sql = "create table history (enabled INTEGER, keep_years INTEGER); insert into history values (" +
+                            std::to_string(history.enabled ? 1 : 0) + ", " + std::to_string(history.keepYears) + ")";
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        return Status::failure(std::string("table history: ") + sqlite3_errmsg(db));
+    return Status::success();
+}
+
+Status createDatabase(const std::string& path, const SettingsRow& row, const std::optional<PublishRow>& publish,
+                      const std::optional<Options::History>& history)
 {
     sqlite3* db = nullptr;
     Status status = Status::success();
@@ -92,6 +102,8 @@ Status createDatabase(const std::string& path, const SettingsRow& row, const std
         status = insertRow(db, row);
     if (status.ok() && publish)
         status = createPublishTable(db, *publish);
+    if (status.ok() && history)
+        status = createHistoryTable(db, *history);
     if (sqlite3_close(db) != SQLITE_OK && status.ok())
         status = Status::failure("closing failed");
     return status;
@@ -102,13 +114,16 @@ Status createDatabase(const std::string& path, const SettingsRow& row, const std
 std::string usage()
 {
     return "usage: mklumodb [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user USER]\n"
-           "                [--publish-password-file FILE|-] [--publish-ca FILE]] <path> [com timer num Settings]\n"
+           "                [--publish-password-file FILE|-] [--publish-ca FILE]]\n"
+           "                [--history-years N | --no-history] <path> [com timer num Settings]\n"
            "Creates a settings file with table lumoe and one row (default: 1 200 13 9600).\n"
            "An existing file is refused; --force replaces it (keeping its mode and group),\n"
            "--if-missing keeps it.\n"
            "--publish adds table publish: the station publishes to that MQTT broker\n"
            "as lumoscan/STATION/...; --publish-ca turns TLS on, verified against FILE.\n"
-           "The password is the first line of FILE, or of standard input for -.\n";
+           "The password is the first line of FILE, or of standard input for -.\n"
+           "--history-years N adds table history: hourly rows, daily volumes and events are\n"
+           "kept N years (1..100; without the table 10); --no-history: no history.db at all.\n";
 }
 
 Result<Options> parseArguments(const std::vector<std::string>& arguments)
@@ -155,6 +170,23 @@ Result<Options> parseArguments(const std::vector<std::string>& arguments)
                 (argument == "--publish-user" ? publish.username : publish.cafile) = *value(1);
             publishDetail = true;
             i += 1;
+        } else if (argument == "--history-years" || argument == "--no-history") {
+            if (options.history)
+                return Result<Options>::failure("--history-years and --no-history exclude each other, and each goes once");
+            Options::History history;
+            if (argument == "--no-history") {
+                history.enabled = false;
+            } else {
+                const std::string* years = value(1);
+                const auto [end, error] = years ? std::from_chars(years->data(), years->data() + years->size(),
+                                                                  history.keepYears)
+                                                : std::from_chars_result{nullptr, std::errc::invalid_argument};
+                if (error != std::errc() || end != years->data() + years->size() || history.keepYears < 1 ||
+                    history.keepYears > 100)
+                    return Result<Options>::failure("--history-years takes a number of years, 1..100");
+                i += 1;
+            }
+            options.history = history;
         } else if (argument.rfind("--", 0) == 0) {
             return Result<Options>::failure("unknown option " + argument);
         } else {
@@ -212,7 +244,7 @@ Status writeSettingsFile(const Options& options)
     const bool holdsPassword = options.publish && !options.publish->password.empty();
     Status status = createPrivateFile(temporary);
     if (status.ok())
-        status = createDatabase(temporary, options.row, options.publish);
+        status = createDatabase(temporary, options.row, options.publish, options.history);
     if (status.ok())
         status = giveSettingsRights(temporary, options.path, holdsPassword);
     if (status.ok()) {

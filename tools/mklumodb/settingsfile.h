@@ -42,11 +42,18 @@ struct Options {
     // Where the broker's password is to be read from: a file, or "-" for
     // standard input; never the command line itself.
     std::optional<std::string> passwordFile;
+    // The optional table "history": written only when asked for.
+    struct History {
+        bool enabled = true;
+        int keepYears = 10;
+    };
+    std::optional<History> history;
 };
 
 // The command line without the program name:
 //   [--force | --if-missing] [--publish HOST[:PORT] STATION [--publish-user U]
-//   [--publish-password-file FILE|-] [--publish-ca FILE]] <path> [com timer num Settings]
+//   [--publish-password-file FILE|-] [--publish-ca FILE]]
+//   [--history-years N | --no-history] <path> [com timer num Settings]
 Result<Options> parseArguments(const std::vector<std::string>& arguments);
 
 // The password: the first line of the file, or of `in` for "-", without its
