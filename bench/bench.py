@@ -60,7 +60,7 @@ class Rig:
     """A program directory with lumo.mdb, and lumosim linked as <dir>/com1."""
 
     def __init__(self, build, protocol, baud, turnaround_ms, timer_ms=200, num=INSTRUMENTS, silent=(),
-                 publish=False):
+                 publish=False, history=True):
         self.build = build
         self.dir = tempfile.mkdtemp(prefix="lumobench.")
         self.log = os.path.join(self.dir, "lumosim.log")
@@ -76,7 +76,8 @@ class Rig:
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             time.sleep(0.3)
             publishing = ["--publish", f"127.0.0.1:{self.broker_port}", "bench"]
-        subprocess.run([f"{build}/tools/mklumodb/mklumodb", *publishing, os.path.join(self.dir, "lumo.mdb"), "1",
+        keeping = [] if history else ["--no-history"]
+        subprocess.run([f"{build}/tools/mklumodb/mklumodb", *publishing, *keeping, os.path.join(self.dir, "lumo.mdb"), "1",
                         str(timer_ms), str(num), str(baud)], check=True)
         args = [f"{build}/tools/lumosim/lumosim", "--scenario", os.path.join(self.dir, "scenario.txt"),
                 "--pty", "--link", self.link(), "--log", self.log]
@@ -342,6 +343,42 @@ def run_cost(build, seconds, platform, publish=False):
         rig.close()
 
 
+def run_history(build, seconds, rounds):
+    """The recorder on and off, alternately, on the same line: sweep span,
+    answer to next request, CPU and memory of lumoscan13."""
+    rows = {True: [], False: []}
+    for _ in range(rounds):
+        for history in (False, True):
+            rig = Rig(build, "modbus", 9600, 2, history=history)
+            try:
+                begin = time.monotonic_ns() // 1000
+                rig.start_program("lumoscan13")
+                t0 = time.monotonic()
+                time.sleep(10)
+                w10, c10, rss10, _ = (time.monotonic() - t0,) + proc_sample(rig.program.pid)
+                time.sleep(max(0, seconds - (time.monotonic() - t0)))
+                w, c, rss, hwm = (time.monotonic() - t0,) + proc_sample(rig.program.pid)
+                kept = os.path.exists(os.path.join(rig.dir, "history.db"))
+                rig.stop_program()
+                events = rig.events()
+                spans, _ = sweeps(events, begin + 10_000_000)
+                gaps = master_gaps(events, begin + 10_000_000)
+                rows[history].append((statistics.median(spans) / 1000, statistics.median(gaps) / 1000,
+                                      100 * (c - c10) / (w - w10), rss / 1024, hwm / 1024, kept))
+            finally:
+                rig.close()
+    print(f"history {seconds} s per run, {rounds} runs each, 39 instruments at 9600 baud, lumoscan13 offscreen:")
+    for history in (False, True):
+        for r in rows[history]:
+            print(f"  recorder {'on ' if history else 'off'}: sweep span {r[0]:.1f} ms, answer to next request "
+                  f"{r[1]:.2f} ms (medians), CPU {r[2]:.2f} % of a core from s10, RSS {r[3]:.1f} MB (peak {r[4]:.1f}), "
+                  f"history.db {'kept' if r[5] else 'none'}")
+    med = lambda history, i: statistics.median(r[i] for r in rows[history])
+    print(f"  on - off (medians of the runs): sweep span {med(True, 0) - med(False, 0):+.2f} ms, answer to next "
+          f"request {med(True, 1) - med(False, 1):+.3f} ms, CPU {med(True, 2) - med(False, 2):+.2f} points, "
+          f"RSS {med(True, 3) - med(False, 3):+.1f} MB", flush=True)
+
+
 def run_publish(build, seconds):
     """Answer on the line to message at a subscriber, for 39 instruments: the
     last byte of an answer (the simulator's log) to the arrival of the
@@ -405,11 +442,12 @@ def run_startup(build, runs, program="lumoscan13"):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("what", choices=["sweep", "ticks", "cost", "startup", "publish"])
+    parser.add_argument("what", choices=["sweep", "ticks", "cost", "startup", "publish", "history"])
     parser.add_argument("build")
     parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--ticks", type=int, default=300)
     parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--rounds", type=int, default=2, help="history: runs with the recorder off and on, each")
     parser.add_argument("--baud", type=int, nargs="*", default=[9600, 19200])
     parser.add_argument("--turnaround", type=int, nargs="*", default=[0, 5])
     parser.add_argument("--interval", type=int, nargs="*", default=[200, 1000])
@@ -435,6 +473,8 @@ def main():
         run_cost(build, a.seconds, None if a.platform == "xcb" else a.platform, a.publish)
     elif a.what == "publish":
         run_publish(build, a.seconds)
+    elif a.what == "history":
+        run_history(build, a.seconds, a.rounds)
     else:
         run_startup(build, a.runs)
     return 0

@@ -9,7 +9,7 @@
 ; settings live in %ProgramData%\lumoscan\<program>, which the operators may
 ; modify. Start menu entries; an entry in Apps & Features. Silent for plant IT:
 ;   setup.exe /S [/D=C:\path]                     install or upgrade
-;   uninstall.exe /S [/REMOVESETTINGS]            remove, keeping lumo.mdb unless asked
+;   uninstall.exe /S [/REMOVESETTINGS]            remove, keeping lumo.mdb and history.db unless asked
 ; A default lumo.mdb is put in place only where there is none: a reinstall or
 ; an upgrade never replaces the maintainer's settings. An upgrade from 1.3.0,
 ; which kept lumo.mdb beside the program and let Users modify the program
@@ -209,9 +209,13 @@ Section "un.lumoscan" UnSecMain
   Delete "$INSTDIR\uninstall.exe"
 SectionEnd
 
-Section /o "un.设置文件 lumo.mdb" UnSecSettings
+Section /o "un.设置文件 lumo.mdb 和历史记录 history.db" UnSecSettings
   SetShellVarContext all
   !macro RemoveSettings NAME
+    Delete "$APPDATA\${PRODUCT}\${NAME}\history.db"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\history.db-wal"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\history.db-shm"
+    Delete "$APPDATA\${PRODUCT}\${NAME}\history.db.damaged-*"
     Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb"
     Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb-journal"
     Delete "$APPDATA\${PRODUCT}\${NAME}\lumo.mdb.from-program-files"
@@ -232,7 +236,7 @@ Section "-un.directories"
   RMDir "$INSTDIR"
 SectionEnd
 
-LangString DESC_UnSecSettings ${LANG_SIMPCHINESE} "同时删除两个程序的设置文件 lumo.mdb（端口、波特率、发送间隔、仪表数）。"
+LangString DESC_UnSecSettings ${LANG_SIMPCHINESE} "同时删除两个程序的设置文件 lumo.mdb（端口、波特率、发送间隔、仪表数）和历史记录 history.db（趋势、日流量）。"
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${UnSecSettings} $(DESC_UnSecSettings)
 !insertmacro MUI_UNFUNCTION_DESCRIPTION_END

@@ -40,6 +40,8 @@ DailyWindow::DailyWindow(const std::string& historyPath, QWidget* parent)
     for (QDateEdit* edit : {from_, to_}) {
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         edit->setCalendarPopup(true);
+        // Room for the whole date beside the arrow, in any style.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-10")) + 44);
     }
     from_->setAccessibleName(QStringLiteral("从"));
     to_->setAccessibleName(QStringLiteral("到"));
@@ -93,6 +95,7 @@ void DailyWindow::showDays(const QDate& fromDay, const QDate& toDay, const std::
     QWidget::show();
     raise();
     activateWindow();
+    table_->setFocus();
 }
 
 QString DailyWindow::state() const { return state_->text(); }

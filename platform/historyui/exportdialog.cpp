@@ -51,6 +51,8 @@ ExportDialog::ExportDialog(const std::string& historyPath, QWidget* parent) : QD
     for (QDateTimeEdit* edit : {from_, to_}) {
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
         edit->setCalendarPopup(true);
+        // Room for the whole date and time beside the arrow, in any style.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-10 00:00")) + 44);
     }
     instruments_ = new QLineEdit(this);
     instruments_->setPlaceholderText(QStringLiteral("全部；或 1,3-5"));

@@ -93,6 +93,8 @@ void TrendWindow::build(int instruments)
     for (QDateTimeEdit* edit : {fromEdit_, toEdit_}) {
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
         edit->setCalendarPopup(true);
+        // Room for the whole date and time beside the arrow, in any style.
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("2026-12-10 00:00")) + 44);
     }
     fromEdit_->setAccessibleName(QStringLiteral("从"));
     toEdit_->setAccessibleName(QStringLiteral("到"));

@@ -501,6 +501,52 @@ TEST_F(StoreTest, MklumodbWritesASettingsFileTheStoreReads)
     EXPECT_EQ(directoryEntries(), std::vector<fs::path>{file_});
 }
 
+// The history's table: mklumodb writes it when asked, the store reads it,
+// and a file without it keeps the defaults (kept, 10 years).
+TEST_F(StoreTest, TheHistoryTableAsMklumodbWritesItAndTheStoreReadsIt)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        bool ok;
+        bool enabled = true;
+        int years = 10;
+    } rows[] = {
+        {{}, true},
+        {{"--history-years", "25"}, true, true, 25},
+        {{"--no-history"}, true, false},
+        {{"--history-years", "0"}, false},
+        {{"--history-years", "101"}, false},
+        {{"--history-years", "ten"}, false},
+        {{"--history-years"}, false},
+        {{"--no-history", "--history-years", "5"}, false},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> arguments = row.arguments;
+        arguments.push_back(file_.string());
+        const auto options = parseArguments(arguments);
+        ASSERT_EQ(options.ok(), row.ok) << arguments.front();
+        if (!row.ok)
+            continue;
+        fs::remove(file_);
+        ASSERT_TRUE(writeSettingsFile(options.value()).ok());
+        const auto stored = lumo::SqliteSettingsStore(dir_.string()).loadHistory();
+        ASSERT_TRUE(stored.ok()) << stored.error();
+        const auto settings = lumo::historySettingsOf(stored.value());
+        ASSERT_TRUE(settings.ok()) << settings.error();
+        EXPECT_EQ(settings.value().enabled, row.enabled);
+        EXPECT_EQ(settings.value().keepYears, row.years);
+    }
+    // What a hand-made table may hold, and what it may not.
+    const struct {
+        const char* enabled;
+        const char* years;
+        bool ok;
+    } fields[] = {{"1", "10", true}, {" 0 ", "1", true}, {"1", "100", true}, {"2", "10", false},
+                  {"yes", "10", false}, {"1", "0", false}, {"1", "12.5", false}, {"1", "", false}};
+    for (const auto& f : fields)
+        EXPECT_EQ(lumo::historySettingsOf({f.enabled, f.years}).ok(), f.ok) << f.enabled << " " << f.years;
+}
+
 TEST_F(StoreTest, MklumodbKeepsAnExistingFileUnlessForced)
 {
     runSql(file_, kFieldCases[1].sql);
