@@ -3,11 +3,24 @@
 #include "decimal.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace lumo::history {
 
+namespace {
+
+// An event's end: never before its start, even when the clock was set back
+// in between.
+std::int64_t endOf(std::int64_t fromMs, std::int64_t nowMs) { return std::max(fromMs, nowMs); }
+
+}  // namespace
+
+// A value that is no number (NaN, an infinity: what a garbled float
+// register may carry) is no measurement: it makes no spread.
 void Recorder::Samples::add(float value)
 {
+    if (!std::isfinite(value))
+        return;
     min = count == 0 ? value : std::min(min, value);
     max = count == 0 ? value : std::max(max, value);
     sum += value;
@@ -34,7 +47,8 @@ PeriodRow Recorder::Gathering::row(int instrument, std::int64_t startMs, std::in
     row.pipeDiameter = diameter;
     row.alarms = alarms;
     row.answers = answers;
-    row.blankSeconds = static_cast<double>(blankMs) / 1000.0;
+    // Never more than the period: a clock set back may count a stretch twice.
+    row.blankSeconds = static_cast<double>(std::min(blankMs, lengthMs)) / 1000.0;
     return row;
 }
 
@@ -64,10 +78,10 @@ void Recorder::stationEnds()
     for (auto& [number, instrument] : instruments_) {
         countBlankUntil(number, instrument, now);
         if (instrument.blankSince)
-            pending_.closed.push_back({EventKind::Silence, number, "", *instrument.blankSince, now});
+            pending_.closed.push_back({EventKind::Silence, number, "", *instrument.blankSince, endOf(*instrument.blankSince, now)});
         for (std::size_t i = 0; i < kAlarmCount; ++i)
             if (const auto since = instrument.alarmSince[i])
-                pending_.closed.push_back({EventKind::Alarm, number, std::string(kAlarms[i].name), *since, now});
+                pending_.closed.push_back({EventKind::Alarm, number, std::string(kAlarms[i].name), *since, endOf(*since, now)});
         if (instrument.minute.seen) {
             pending_.minutes.push_back(instrument.minute.row(number, minuteStart_, kMinuteMs));
             dayOfMinute(number, instrument, now);
@@ -76,7 +90,7 @@ void Recorder::stationEnds()
             pending_.hours.push_back(instrument.hour.row(number, hourStart_, kHourMs));
     }
     instruments_.clear();
-    pending_.closed.push_back({EventKind::StationRun, 0, program_, startedMs_, now});
+    pending_.closed.push_back({EventKind::StationRun, 0, program_, startedMs_, endOf(startedMs_, now)});
     running_ = false;
     flush();
 }
@@ -96,8 +110,35 @@ void Recorder::tick()
 
 void Recorder::advanceTo(std::int64_t nowMs)
 {
-    while (nowMs >= minuteStart_ + kMinuteMs)
+    const bool setBack = nowMs < minuteStart_ - kMinuteMs;
+    if (nowMs >= minuteStart_ + kMinuteMs || setBack)
         closeMinute(minuteStart_ + kMinuteMs);
+    // Still not the minute under way: the clock jumped (set right after a
+    // machine started with a wrong one, or set back), or the station stood
+    // still for minutes. Nothing is made up for the time between: the
+    // history goes on from now, as after a stop and a start.
+    if (nowMs >= minuteStart_ + kMinuteMs || setBack)
+        restartAt(nowMs);
+}
+
+void Recorder::restartAt(std::int64_t nowMs)
+{
+    const std::int64_t minute = nowMs - nowMs % kMinuteMs, hour = nowMs - nowMs % kHourMs;
+    for (auto& [number, instrument] : instruments_) {
+        if (hour != hourStart_) {
+            if (instrument.hour.seen)
+                pending_.hours.push_back(instrument.hour.row(number, hourStart_, kHourMs));
+            instrument.hour = Gathering{};
+            instrument.hour.seen = instrument.blankSince.has_value();
+        }
+        instrument.minute = Gathering{};
+        instrument.minute.seen = instrument.blankSince.has_value();
+        instrument.day = DayRow{};
+    }
+    minuteStart_ = minute;
+    hourStart_ = hour;
+    minuteDay_ = dayOf_(minuteStart_);
+    flush();
 }
 
 void Recorder::closeMinute(std::int64_t endMs)
@@ -182,7 +223,7 @@ void Recorder::recordAnswer(int number, Instrument& instrument, const Instrument
 {
     countBlankUntil(number, instrument, nowMs);
     if (instrument.blankSince) {
-        pending_.closed.push_back({EventKind::Silence, number, "", *instrument.blankSince, nowMs});
+        pending_.closed.push_back({EventKind::Silence, number, "", *instrument.blankSince, endOf(*instrument.blankSince, nowMs)});
         instrument.blankSince.reset();
     }
     for (Gathering* period : {&instrument.minute, &instrument.hour}) {
@@ -256,7 +297,7 @@ void Recorder::noteAlarms(int number, Instrument& instrument, const AlarmFlags& 
             since = nowMs;
             pending_.opened.push_back({EventKind::Alarm, number, name, nowMs, std::nullopt});
         } else if (!flags[i] && since) {
-            pending_.closed.push_back({EventKind::Alarm, number, name, *since, nowMs});
+            pending_.closed.push_back({EventKind::Alarm, number, name, *since, endOf(*since, nowMs)});
             since.reset();
         }
     }

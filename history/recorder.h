@@ -77,6 +77,7 @@ private:
 
     void advanceTo(std::int64_t nowMs);
     void closeMinute(std::int64_t endMs);
+    void restartAt(std::int64_t nowMs);
     void countBlankUntil(int number, Instrument& instrument, std::int64_t untilMs);
     void recordAnswer(int number, Instrument& instrument, const InstrumentReading& reading, std::int64_t nowMs);
     void noteTotal(std::optional<std::string>& last, std::optional<TotalDrop>& drop, const std::string& shown,

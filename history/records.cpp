@@ -41,7 +41,7 @@ PeriodRow mergedPeriod(const PeriodRow& before, const PeriodRow& added)
         row.pipeDiameter = before.pipeDiameter;
     row.alarms = static_cast<AlarmBits>(before.alarms | added.alarms);
     row.answers = before.answers + added.answers;
-    row.blankSeconds = before.blankSeconds + added.blankSeconds;
+    row.blankSeconds = std::min(before.blankSeconds + added.blankSeconds, static_cast<double>(row.lengthMs) / 1000.0);
     return row;
 }
 

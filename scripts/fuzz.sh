@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-targets=(block_receive_fuzz modbus_receive_fuzz numbertext_fuzz leadingnumber_fuzz settingsload_fuzz)
+targets=(block_receive_fuzz modbus_receive_fuzz numbertext_fuzz leadingnumber_fuzz settingsload_fuzz recorder_fuzz historytext_fuzz)
 
 cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j"$(nproc)"

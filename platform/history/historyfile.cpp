@@ -44,10 +44,12 @@ std::vector<int> instrumentsOrAll(const std::vector<int>& instruments)
 
 }  // namespace
 
+HistoryFile::HistoryFile() = default;
 HistoryFile::~HistoryFile() { close(); }
 
 void HistoryFile::close()
 {
+    writing_.reset();
     sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -98,119 +100,151 @@ std::optional<FileFault> HistoryFile::open(const std::string& path, bool writing
     // Read the schema now: a file that is not a database says so here.
     if (!execute("PRAGMA schema_version"))
         return fault();
-    if (writing && !(execute("PRAGMA journal_mode=WAL") && execute("PRAGMA synchronous=FULL") && execute(kSchema)))
+    // Every commit reaches the disk (a power cut loses at most the minute
+    // under way); the write-ahead log goes into the file by checkpoint(),
+    // apart from the minute's transaction.
+    if (writing && !(execute("PRAGMA journal_mode=WAL") && execute("PRAGMA synchronous=FULL") &&
+                     execute("PRAGMA wal_autocheckpoint=0") && execute(kSchema)))
         return fault();
     return std::nullopt;
 }
 
+// The statements a minute's transaction uses, prepared once for the
+// connection.
+struct HistoryFile::Writing {
+    explicit Writing(sqlite3* db)
+        : findMinute(db, "SELECT instrument, t, spread, forward, reverse, diameter, alarms, answers, blank FROM minutes"
+                         " WHERE instrument = ?1 AND t = ?2"),
+          putMinute(db, "INSERT OR REPLACE INTO minutes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+          findHour(db, "SELECT instrument, t, spread, forward, reverse, diameter, alarms, answers, blank FROM hours"
+                       " WHERE instrument = ?1 AND t = ?2"),
+          putHour(db, "INSERT OR REPLACE INTO hours VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+          findDay(db, "SELECT instrument, day, first_forward, last_forward, first_reverse, last_reverse, first_ms,"
+                      " last_ms, answered, alarms, forward_drop, reverse_drop FROM days WHERE instrument = ?1 AND day = ?2"),
+          putDay(db, "INSERT OR REPLACE INTO days VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"),
+          openEvent(db, "INSERT INTO events(kind, instrument, what, from_ms, to_ms) VALUES(?1, ?2, ?3, ?4, ?5)"),
+          closeEvent(db, "UPDATE events SET to_ms = ?5 WHERE kind = ?1 AND instrument = ?2 AND what = ?3"
+                         " AND from_ms = ?4 AND to_ms IS NULL"),
+          putMeta(db, "INSERT OR REPLACE INTO meta VALUES('last_written_ms', ?1)")
+    {
+    }
+    bool ok() const
+    {
+        return findMinute.ok() && putMinute.ok() && findHour.ok() && putHour.ok() && findDay.ok() && putDay.ok() &&
+               openEvent.ok() && closeEvent.ok() && putMeta.ok();
+    }
+
+    Statement findMinute, putMinute, findHour, putHour, findDay, putDay, openEvent, closeEvent, putMeta;
+};
+
+namespace {
+
+bool putPeriod(const Statement& find, const Statement& put, const PeriodRow& added)
+{
+    find.reset();
+    find.bind(1, std::int64_t{added.instrument});
+    find.bind(2, added.startMs);
+    const PeriodRow row = find.row() ? mergedPeriod(periodOf(find, added.lengthMs), added) : added;
+    // A statement left on a row keeps its read open, and with it the
+    // write-ahead log from ever going into the file.
+    find.reset();
+    put.reset();
+    put.bind(1, std::int64_t{row.instrument});
+    put.bind(2, row.startMs);
+    put.bindBlob(3, spreadBlob(row));
+    put.bind(4, row.forwardTotal);
+    put.bind(5, row.reverseTotal);
+    if (row.pipeDiameter)
+        put.bind(6, static_cast<double>(*row.pipeDiameter));
+    put.bind(7, std::int64_t{row.alarms});
+    put.bind(8, std::int64_t{row.answers});
+    put.bind(9, row.blankSeconds);
+    return put.done();
+}
+
+bool putDayRow(const Statement& find, const Statement& put, const DayRow& added)
+{
+    find.reset();
+    find.bind(1, std::int64_t{added.instrument});
+    find.bind(2, added.day);
+    const DayRow day = find.row() ? mergedDay(dayOf(find), added) : added;
+    find.reset();
+    put.reset();
+    put.bind(1, std::int64_t{day.instrument});
+    put.bind(2, day.day);
+    put.bind(3, day.firstForward);
+    put.bind(4, day.lastForward);
+    put.bind(5, day.firstReverse);
+    put.bind(6, day.lastReverse);
+    put.bind(7, day.firstAnswerMs);
+    put.bind(8, day.lastAnswerMs);
+    put.bind(9, day.answeredSeconds);
+    put.bind(10, std::int64_t{day.alarms});
+    if (day.forwardDrop)
+        put.bind(11, dropText(day.forwardDrop));
+    if (day.reverseDrop)
+        put.bind(12, dropText(day.reverseDrop));
+    return put.done();
+}
+
+bool putEvent(const Statement& s, const Event& e)
+{
+    s.reset();
+    s.bind(1, kindName(e.kind));
+    s.bind(2, std::int64_t{e.instrument});
+    s.bind(3, e.what);
+    s.bind(4, e.fromMs);
+    if (e.toMs)
+        s.bind(5, *e.toMs);
+    return s.done();
+}
+
+}  // namespace
+
 std::optional<FileFault> HistoryFile::write(const Batch& batch)
 {
+    if (!writing_)
+        writing_ = std::make_unique<Writing>(db_);
+    if (!writing_->ok()) {
+        auto failure = fault();
+        writing_.reset();
+        return failure;
+    }
+    const Writing& w = *writing_;
     if (!execute("BEGIN IMMEDIATE"))
         return fault();
     bool ok = true;
-    for (const auto& [rows, period] : {std::pair{&batch.minutes, Period::Minutes}, std::pair{&batch.hours, Period::Hours}}) {
-        const std::string table = tableOf(period);
-        const Statement find(db_, ("SELECT instrument, t, spread, forward, reverse, diameter, alarms, answers, blank FROM " +
-                                   table + " WHERE instrument = ?1 AND t = ?2").c_str());
-        const Statement put(db_, ("INSERT OR REPLACE INTO " + table + " VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)").c_str());
-        ok = ok && find.ok() && put.ok();
-        for (const PeriodRow& added : *rows) {
-            if (!ok)
-                break;
-            find.reset();
-            find.bind(1, std::int64_t{added.instrument});
-            find.bind(2, added.startMs);
-            const PeriodRow row = find.row() ? mergedPeriod(periodOf(find, added.lengthMs), added) : added;
-            put.reset();
-            put.bind(1, std::int64_t{row.instrument});
-            put.bind(2, row.startMs);
-            put.bindBlob(3, spreadBlob(row));
-            put.bind(4, row.forwardTotal);
-            put.bind(5, row.reverseTotal);
-            if (row.pipeDiameter)
-                put.bind(6, static_cast<double>(*row.pipeDiameter));
-            put.bind(7, std::int64_t{row.alarms});
-            put.bind(8, std::int64_t{row.answers});
-            put.bind(9, row.blankSeconds);
-            ok = put.done();
-        }
-    }
-    if (ok && !batch.days.empty()) {
-        const std::vector<DayRow> known = [&] {
-            std::vector<DayRow> found;
-            for (const DayRow& added : batch.days) {
-                auto stored = days({added.instrument}, added.day, added.day);
-                if (stored.ok() && !stored.value().empty())
-                    found.push_back(stored.value().front());
-            }
-            return found;
-        }();
-        const Statement put(db_, "INSERT OR REPLACE INTO days VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
-        ok = put.ok();
-        std::vector<DayRow> merging = known;
-        for (const DayRow& added : batch.days) {
-            if (!ok)
-                break;
-            auto same = std::find_if(merging.begin(), merging.end(), [&](const DayRow& d) {
-                return d.instrument == added.instrument && d.day == added.day;
-            });
-            const DayRow day = same != merging.end() ? mergedDay(*same, added) : added;
-            if (same != merging.end())
-                *same = day;
-            else
-                merging.push_back(day);
-            put.reset();
-            put.bind(1, std::int64_t{day.instrument});
-            put.bind(2, day.day);
-            put.bind(3, day.firstForward);
-            put.bind(4, day.lastForward);
-            put.bind(5, day.firstReverse);
-            put.bind(6, day.lastReverse);
-            put.bind(7, day.firstAnswerMs);
-            put.bind(8, day.lastAnswerMs);
-            put.bind(9, day.answeredSeconds);
-            put.bind(10, std::int64_t{day.alarms});
-            if (day.forwardDrop)
-                put.bind(11, dropText(day.forwardDrop));
-            if (day.reverseDrop)
-                put.bind(12, dropText(day.reverseDrop));
-            ok = put.done();
-        }
-    }
-    if (ok) {
-        const Statement open(db_, "INSERT INTO events(kind, instrument, what, from_ms, to_ms) VALUES(?1, ?2, ?3, ?4, ?5)");
-        const Statement close(db_, "UPDATE events SET to_ms = ?5 WHERE kind = ?1 AND instrument = ?2 AND what = ?3"
-                                   " AND from_ms = ?4 AND to_ms IS NULL");
-        ok = open.ok() && close.ok();
-        const auto put = [&](const Statement& s, const Event& e) {
-            s.reset();
-            s.bind(1, kindName(e.kind));
-            s.bind(2, std::int64_t{e.instrument});
-            s.bind(3, e.what);
-            s.bind(4, e.fromMs);
-            if (e.toMs)
-                s.bind(5, *e.toMs);
-            return s.done();
-        };
-        for (const Event& e : batch.opened)
-            ok = ok && put(open, e);
-        // An end whose start never reached the file goes in whole.
-        for (const Event& e : batch.closed)
-            ok = ok && put(close, e) && (sqlite3_changes(db_) > 0 || put(open, e));
-    }
+    for (const PeriodRow& row : batch.minutes)
+        ok = ok && putPeriod(w.findMinute, w.putMinute, row);
+    for (const PeriodRow& row : batch.hours)
+        ok = ok && putPeriod(w.findHour, w.putHour, row);
+    for (const DayRow& day : batch.days)
+        ok = ok && putDayRow(w.findDay, w.putDay, day);
+    for (const Event& e : batch.opened)
+        ok = ok && putEvent(w.openEvent, e);
+    // An end whose start never reached the file goes in whole.
+    for (const Event& e : batch.closed)
+        ok = ok && putEvent(w.closeEvent, e) && (sqlite3_changes(db_) > 0 || putEvent(w.openEvent, e));
     std::int64_t last = 0;
     for (const PeriodRow& row : batch.minutes)
         last = std::max(last, row.startMs + row.lengthMs);
     if (ok && last > 0) {
-        const Statement meta(db_, "INSERT OR REPLACE INTO meta VALUES('last_written_ms', ?1)");
-        meta.bind(1, std::to_string(last));
-        ok = meta.ok() && meta.done();
+        w.putMeta.reset();
+        w.putMeta.bind(1, std::to_string(last));
+        ok = w.putMeta.done();
     }
     if (ok && execute("COMMIT"))
         return std::nullopt;
     auto failure = fault();
     execute("ROLLBACK");
     return failure;
+}
+
+std::optional<FileFault> HistoryFile::checkpoint()
+{
+    if (sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) == SQLITE_OK)
+        return std::nullopt;
+    return fault();
 }
 
 std::optional<FileFault> HistoryFile::closeDanglingEvents()
@@ -314,19 +348,7 @@ Result<std::vector<DayRow>> HistoryFile::days(const std::vector<int>& instrument
         query.bind(2, fromDay);
         query.bind(3, toDay);
         while (query.row()) {
-            DayRow day;
-            day.instrument = static_cast<int>(query.integer(0));
-            day.day = query.text(1);
-            day.firstForward = query.optionalText(2);
-            day.lastForward = query.optionalText(3);
-            day.firstReverse = query.optionalText(4);
-            day.lastReverse = query.optionalText(5);
-            day.firstAnswerMs = query.integer(6);
-            day.lastAnswerMs = query.integer(7);
-            day.answeredSeconds = query.real(8);
-            day.alarms = static_cast<AlarmBits>(query.integer(9));
-            day.forwardDrop = dropOf(query.text(10));
-            day.reverseDrop = dropOf(query.text(11));
+            DayRow day = dayOf(query);
             days.push_back(std::move(day));
         }
     }

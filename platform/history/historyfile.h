@@ -10,6 +10,7 @@
 #include "status.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ struct FileFault {
 
 class HistoryFile {
 public:
-    HistoryFile() = default;
+    HistoryFile();
     ~HistoryFile();
     HistoryFile(const HistoryFile&) = delete;
     HistoryFile& operator=(const HistoryFile&) = delete;
@@ -40,6 +41,9 @@ public:
 
     // One transaction: all of the batch, or none of it.
     std::optional<FileFault> write(const Batch& batch);
+    // What the transactions wrote ahead goes into the file itself (they
+    // never do that themselves, to stay short).
+    std::optional<FileFault> checkpoint();
     // Minutes older than 90 days go; hours, days and events older than
     // `keepYears` go.
     std::optional<FileFault> dropOld(std::int64_t nowMs, int keepYears, const std::string& oldestDayKept);
@@ -61,6 +65,8 @@ private:
     std::optional<FileFault> fault() const;
     bool execute(const char* sql) const;
 
+    struct Writing;
+    std::unique_ptr<Writing> writing_;
     sqlite3* db_ = nullptr;
     std::string path_;
 };

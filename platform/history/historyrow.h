@@ -61,14 +61,17 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The four spreads of a row as one blob of 16 bytes each (min, mean, max as
-// floats, the count as an unsigned integer, little-endian); a count of 0 is
-// no spread; no blob at all when there is none.
+// The spreads of a row as one blob: a byte with a bit for each quantity
+// present (bit i for slot i), then for each present one its least, mean and
+// greatest as 32-bit floats (little-endian) and its count as an unsigned
+// LEB128 number; no blob at all when there is none.
 std::string spreadBlob(const PeriodRow& row);
 void readSpreads(const void* blob, int size, PeriodRow& row);
 std::string dropText(const std::optional<TotalDrop>& drop);
 std::optional<TotalDrop> dropOf(const std::string& text);
 // A row of minutes or hours as the statement's columns 0..8 hold it.
 PeriodRow periodOf(const Statement& s, std::int64_t lengthMs);
+// A day row as the statement's columns 0..11 hold it.
+DayRow dayOf(const Statement& s);
 
 }  // namespace lumo::history

@@ -120,6 +120,11 @@ void HistoryWriter::writeWaiting(std::deque<Batch>& waiting)
         }
         waiting.pop_front();
         tell("");
+        // Every ten minutes what was written ahead goes into the file, in a
+        // step of its own (a failure shows at the next write).
+        if (++written_ % kCheckpointEvery == 0)
+            if (auto fault = file_.checkpoint())
+                tell("历史记录：" + faultWords(*fault) + "（" + fault->message + "）");
     }
     // Once an hour what is older than it is kept goes.
     const std::int64_t now = utcNowMs_();

@@ -53,6 +53,8 @@ private:
     HistoryFile file_;  // the writer thread's alone
     std::string told_;
     std::int64_t lastDropMs_ = 0;
+    static constexpr int kCheckpointEvery = 10;
+    long written_ = 0;
 
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -125,7 +125,6 @@ void PlotWidget::paintEvent(QPaintEvent*)
     painter.setClipping(false);
     drawAxes(painter, area, ticks);
     painter.setClipRect(area.adjusted(0, 0, 1, 1));
-    painter.setRenderHint(QPainter::Antialiasing, true);
     drawSeries(painter, area, ticks);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setClipping(false);
@@ -164,46 +163,62 @@ void PlotWidget::drawAxes(QPainter& painter, const QRect& area, const history::V
     painter.drawRect(area);
 }
 
+// Only what is in view is drawn (a drag has the neighbouring range at hand
+// too).
 void PlotWidget::drawSeries(QPainter& painter, const QRect& area, const history::ValueTicks& ticks) const
 {
     const auto yOf = [&](double v) { return area.bottom() - (v - ticks.low) * area.height() / (ticks.high - ticks.low); };
     for (const PlotSeries& s : series_) {
         const auto& points = s.data.points;
-        // Runs of points that touch: a run is one band and one line.
-        std::size_t begin = 0;
-        while (begin < points.size()) {
-            std::size_t end = begin + 1;
-            while (end < points.size() && points[end].fromMs <= points[end - 1].toMs)
-                ++end;
-            if (points[end - 1].toMs > fromMs_ && points[begin].fromMs < toMs_) {
-                QPolygonF band;
-                for (std::size_t i = begin; i < end; ++i) {
-                    band << QPointF(xOf(points[i].fromMs, area), yOf(points[i].spread.max))
-                         << QPointF(xOf(points[i].toMs, area), yOf(points[i].spread.max));
-                }
-                for (std::size_t i = end; i-- > begin;) {
-                    band << QPointF(xOf(points[i].toMs, area), yOf(points[i].spread.min))
-                         << QPointF(xOf(points[i].fromMs, area), yOf(points[i].spread.min));
-                }
-                QColor fill = s.colour;
-                fill.setAlpha(60);
-                painter.setPen(Qt::NoPen);
-                painter.setBrush(fill);
-                painter.drawPolygon(band);
-                QPolygonF line;
-                for (std::size_t i = begin; i < end; ++i) {
-                    const double y = yOf(points[i].spread.mean);
-                    if (end - begin == 1)
-                        line << QPointF(xOf(points[i].fromMs, area), y) << QPointF(xOf(points[i].toMs, area), y);
-                    else
-                        line << QPointF((xOf(points[i].fromMs, area) + xOf(points[i].toMs, area)) / 2, y);
-                }
-                painter.setBrush(Qt::NoBrush);
-                painter.setPen(QPen(s.colour, 1.6));
-                painter.drawPolyline(line);
+        const auto first = std::upper_bound(points.begin(), points.end(), fromMs_,
+                                            [](std::int64_t ms, const history::TrendPoint& p) { return ms < p.toMs; });
+        const auto last = std::lower_bound(first, points.end(), toMs_,
+                                           [](const history::TrendPoint& p, std::int64_t ms) { return p.fromMs < ms; });
+        QColor fill = s.colour;
+        fill.setAlpha(60);
+        // The band: rectangles of whole pixels side by side, points that
+        // share a pixel column joined into one (nothing blended twice);
+        // much cheaper to fill than one polygon of them all.
+        QRect column;
+        for (auto p = first; p != last; ++p) {
+            const int x1 = static_cast<int>(std::lround(xOf(p->fromMs, area)));
+            const int x2 = std::max(x1 + 1, static_cast<int>(std::lround(xOf(p->toMs, area))));
+            const int top = static_cast<int>(std::lround(yOf(p->spread.max)));
+            const int bottom = static_cast<int>(std::lround(yOf(p->spread.min)));
+            const QRect here(QPoint(x1, top), QPoint(x2 - 1, std::max(top, bottom)));
+            if (column.isValid() && x1 <= column.right()) {
+                column = column.united(here);
+                continue;
             }
+            if (column.isValid())
+                painter.fillRect(column, fill);
+            column = here;
+        }
+        if (column.isValid())
+            painter.fillRect(column, fill);
+        // The mean: a line through runs of points that touch, one pixel
+        // wide and smoothed (the cosmetic pen is the fast one).
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QPen(s.colour, 0));
+        for (auto begin = first; begin != last;) {
+            auto end = std::next(begin);
+            while (end != last && end->fromMs <= std::prev(end)->toMs)
+                ++end;
+            QPolygonF line;
+            for (auto p = begin; p != end; ++p) {
+                const double y = yOf(p->spread.mean);
+                if (std::next(begin) == end)
+                    line << QPointF(xOf(p->fromMs, area), y) << QPointF(xOf(p->toMs, area), y);
+                else
+                    line << QPointF((xOf(p->fromMs, area) + xOf(p->toMs, area)) / 2, y);
+            }
+            painter.drawPolyline(line);
+            // A second pixel below: the line stands out from the band.
+            line.translate(0, 1);
+            painter.drawPolyline(line);
             begin = end;
         }
+        painter.setRenderHint(QPainter::Antialiasing, false);
     }
 }
 

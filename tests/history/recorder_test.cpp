@@ -231,5 +231,37 @@ TEST(Recorder, HoursAndDaysGatherTheirMinutes)
     EXPECT_EQ(hours[0].forwardTotal, "3.5");
 }
 
+// A clock set right after the machine started with a wrong one (years
+// ahead), or set back a day: the history goes on from the new time, and
+// nothing is made up for the time between, however long.
+TEST(Recorder, AClockThatJumpsMakesUpNothing)
+{
+    Station s;
+    s.recorder.stationStarted();
+    s.recorder.instrumentAnswered(1, answer(1), true);
+    s.recorder.instrumentSilent(2);
+    const std::int64_t years = 5LL * 365 * 24 * 3600 * kSecond;
+    const struct {
+        std::int64_t at;
+        int minuteRows;  // rows of instrument 1 so far
+    } steps[] = {
+        {kMidnight + 50 * kSecond, 0},
+        {kMidnight + years + 10 * kSecond, 1},         // the minute under way closes; then from the new time
+        {kMidnight + years + 70 * kSecond, 2},         // a minute there
+        {kMidnight - 24 * 3600 * kSecond + 5 * kSecond, 3},  // a day back
+        {kMidnight - 24 * 3600 * kSecond + 65 * kSecond, 4},
+    };
+    for (const auto& step : steps) {
+        s.at(step.at);
+        s.recorder.instrumentAnswered(1, answer(2), true);
+        EXPECT_EQ(s.sink.minutesOf(1).size(), static_cast<std::size_t>(step.minuteRows)) << step.at;
+    }
+    // The silent instrument: a row for each minute the station lived
+    // through, not one for every minute of five years.
+    EXPECT_LE(s.sink.minutesOf(2).size(), 4u);
+    for (const PeriodRow& row : s.sink.all(&Batch::minutes))
+        EXPECT_LE(row.blankSeconds, 60) << row.instrument << " " << row.startMs;
+}
+
 }  // namespace
 }  // namespace lumo::history

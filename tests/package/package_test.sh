@@ -6,8 +6,10 @@
 #    0660). As an operator of group dialout: renaming or replacing a
 #    program, making a file in a program directory and re-pointing a comN
 #    link all fail; /usr/bin/lumoscan13 polls lumosim and a settings change
-#    lands in the data directory. A user outside dialout cannot read the
-#    settings file; mklumodb --force run by root keeps its group and mode;
+#    lands in the data directory, the history beside it (the operator's,
+#    with the settings' rights; root's lumohistory reads it and leaves
+#    nothing of root's). A user outside dialout cannot read the settings
+#    file; mklumodb --force run by root keeps its group and mode;
 #    removing keeps the settings, purging removes them;
 # 3. an upgrade from the former layout (lumo.mdb in a program directory that
 #    dialout could write; built from its commit by former-layout.sh): the
@@ -174,6 +176,22 @@ xvfb-run -a -s "-screen 0 1280x800x24 -ac" bash -c '
 is "$settings" "root:dialout 660"
 [ "$(ls -A "$program")" = "$before" ] || fail "the save left something in $program: $(ls -A "$program")"
 echo "package test: /usr/bin/lumoscan13 polled $(requests installed) times as $operator and stored the change in $settings"
+
+# The history beside the settings: the operator's, with the settings' rights
+# (so the next operator's station writes it too); root's export reads it and
+# leaves nothing of root's behind (SQLite's -shm of a root reader would lock
+# the operators out).
+history=$data/history.db
+is "$history" "$operator:dialout 660"
+today=$(date +%F)
+/opt/lumoscan/bin/lumohistory export --what events --from "$today" --to "$today" --dir "$data" > "$work/events.csv" \
+  || fail "lumohistory could not read $history"
+grep -q '监测运行,lumoscan13' "$work/events.csv" || fail "the station's run is not among the events: $(cat "$work/events.csv")"
+grep -q '设置更改,发送间隔 200→300' "$work/events.csv" || fail "the settings change is not among the events: $(cat "$work/events.csv")"
+rooted=$(find "$data" -name 'history.db*' -user root)
+[ -z "$rooted" ] || fail "root's export left files of root's beside the history: $rooted"
+if "${as_outsider[@]}" cat "$history" >/dev/null 2>&1; then fail "a user outside dialout can read $history"; fi
+echo "package test: the station kept its history in $history ($(stat -c '%U:%G %a' "$history")); lumohistory as root read it"
 
 if "${as_outsider[@]}" cat "$settings" >/dev/null 2>&1; then fail "a user outside dialout can read $settings"; fi
 "${as_operator[@]}" sqlite3 "$settings" "select timer from lumoe" >/dev/null || fail "$operator cannot read $settings"

@@ -98,6 +98,9 @@ TEST(HistoryFile, BatchesMergeIntoMinutesDaysAndEvents)
                      // An end whose start never reached the file goes in whole.
                      {EventKind::Silence, 2, "", kMidnight + 10'000, kMidnight + 20'000}};
     ASSERT_FALSE(file.write(second));
+    // What was written ahead goes into the file: nothing the writes left
+    // open holds it back.
+    ASSERT_FALSE(file.checkpoint());
 
     const auto minutes = file.periods(Period::Minutes, {1}, kMidnight, kMidnight + kHourMs);
     ASSERT_TRUE(minutes.ok());
@@ -264,8 +267,9 @@ TEST(HistoryWriter, AFileThatCannotBeWrittenIsToldAndWhatWaitsGoesInLater)
 #endif
             lumo::testing::setImmutable(path, false);
             writer.write(minuteBatch(2));
-            if (row.fault != Fault::Damaged)
+            if (row.fault != Fault::Damaged) {
                 EXPECT_TRUE(states.waitFor("")) << states.all();
+            }
         }
         HistoryFile file;
         ASSERT_FALSE(file.openForReading(path));
