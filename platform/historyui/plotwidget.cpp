@@ -1,5 +1,6 @@
 #include "plotwidget.h"
 
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -64,6 +65,23 @@ void PlotWidget::setRange(std::int64_t fromMs, std::int64_t toMs)
     fromMs_ = fromMs;
     toMs_ = std::max(fromMs + 1, toMs);
     update();
+    tellPointer();
+}
+
+// Under a pointer that stays put, a new range or new data is another
+// moment: its text is told afresh, or none when the pointer is not over
+// the plot (a text left from before would describe what is no longer there).
+void PlotWidget::tellPointer()
+{
+    const QPoint at = mapFromGlobal(QCursor::pos());
+    const QRect area = plotArea();
+    if (!underMouse() || !area.contains(at)) {
+        emit pointerText(QString());
+        return;
+    }
+    const QString text = textAt(msAt(at.x(), area));
+    setAccessibleDescription(text);
+    emit pointerText(text);
 }
 
 void PlotWidget::setNotice(const QString& notice)

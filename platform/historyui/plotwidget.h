@@ -59,6 +59,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    void tellPointer();
     QRect plotArea() const;
     double xOf(std::int64_t ms, const QRect& area) const;
     std::int64_t msAt(double x, const QRect& area) const;

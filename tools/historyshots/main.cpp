@@ -86,9 +86,12 @@ int main(int argc, char** argv)
     });
     // The pointer over the alarm: its values and time in the line below.
     PlotWidget* plot = trend.plot();
-    const QPointF at(plot->width() * 0.78, plot->height() / 2.0);
-    QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(plot, &move);
+    const auto point = [plot](double share) {
+        const QPointF at(plot->width() * share, plot->height() / 2.0);
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+    };
+    point(0.82);
     failed += !save(trend, out, "trend-one.png");
 
     waitFor([&](std::function<void()> done) {
@@ -96,6 +99,7 @@ int main(int argc, char** argv)
         trend.showInstruments({1, 2, 3, 4}, 1);
         trend.showRange(now - 3 * 24 * hour, now);
     });
+    point(0.6);
     failed += !save(trend, out, "trend-four.png");
     trend.hide();
 

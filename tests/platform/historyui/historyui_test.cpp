@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -104,6 +105,19 @@ TEST(TrendWindow, ThePointerTellsValuesSilencesAndAlarms)
     }));
     EXPECT_LT(trend.plot()->toMs() - trend.plot()->fromMs(), span);
     EXPECT_GT(trend.plot()->toMs() - trend.plot()->fromMs(), span / 2);
+
+    // The pointer's line tells the moment under it; once another range is
+    // drawn, that text no longer describes anything there and is not left.
+    const QPointF at(trend.plot()->width() * 0.8, trend.plot()->height() / 2.0);
+    QMouseEvent move(QEvent::MouseMove, at, trend.plot()->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(trend.plot(), &move);
+    const QString told = trend.pointerLine()->text();
+    EXPECT_TRUE(told.contains(QStringLiteral("1号"))) << told.toStdString();
+    ASSERT_TRUE(waitFor([&](std::function<void()> done) {
+        trend.setOnDrawn(done);
+        trend.showRange(h.now - 2 * 24 * kHourMs, h.now - 24 * kHourMs);
+    }));
+    EXPECT_NE(trend.pointerLine()->text().toStdString(), told.toStdString());
 
     const QString picture = QDir(h.dir.path()).filePath("trend.png");
     ASSERT_TRUE(trend.savePicture(picture));
