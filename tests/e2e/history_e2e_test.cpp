@@ -9,6 +9,7 @@
 #include "heldfile.h"
 #include "smalldisk.h"
 #include "jsontext.h"
+#include "linerecorder.h"
 #include "localclock.h"
 #include "mainwindow.h"
 #include "selection.h"
@@ -29,6 +30,7 @@
 #include <cmath>
 #include <fstream>
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -40,12 +42,18 @@ constexpr std::int64_t kTickMs = 200;
 // How far from a minute's edge an answer may fall on either side of it: the
 // answer's last byte and the station taking it are a tick apart at most.
 constexpr std::int64_t kEdgeMs = kTickMs + 100;
+// A block answer, ten bytes at 9600 baud.
+constexpr std::chrono::microseconds kAnswerOnTheWire(10417);
 
 // What the simulator served: every answer with its time on the station's
 // clock, and the requests it left unanswered.
 struct Served {
     int to = 0, block = 0;
+    std::int64_t us = 0;  // on the simulator's clock (CLOCK_MONOTONIC)
     std::int64_t utcMs = 0;
+    // The station may not have taken it: the line held its exchange up, or
+    // it came as the station stopped.
+    bool maybeMissed = false;
     std::string value;  // exact decimal; empty for alarms and diameters
     int payload0 = 0;   // the first payload byte (the alarm bits of block 6)
 };
@@ -65,7 +73,8 @@ SimLog readSimLog(const Simulator& sim, std::int64_t monotonicToUtcMs)
         Served s;
         s.to = e.value("to").toInt();
         s.block = e.value("block").toInt();
-        s.utcMs = static_cast<std::int64_t>(e.value("t_us").toDouble() / 1000) + monotonicToUtcMs;
+        s.us = static_cast<std::int64_t>(e.value("t_us").toDouble());
+        s.utcMs = s.us / 1000 + monotonicToUtcMs;
         if (ev == "skip") {
             log.skipped.push_back(s);
             continue;
@@ -177,8 +186,9 @@ TEST(HistoryEndToEnd, ExportsAgreeWithWhatTheSimulatorServedMinuteByMinute)
                          .count();
     std::int64_t startedMs = 0, endedMs = 0;
     std::array<std::uint64_t, 4> taken{};
+    LineRecorder recorder;
     {
-        StationRun run(dir, Protocol::Block);
+        StationRun run(dir, Protocol::Block, [&](StationConfig& config) { recorder.installIn(config); });
         startedMs = utcNowMs();
         ASSERT_EQ(run.station->start(), StartupResult::Polling);
         ASSERT_TRUE(run.station->history().recording());
@@ -188,15 +198,34 @@ TEST(HistoryEndToEnd, ExportsAgreeWithWhatTheSimulatorServedMinuteByMinute)
         EXPECT_EQ(run.station->mainWindow().historyField()->text().toStdString(), "");
         endedMs = utcNowMs();
     }  // the run ends: the minute under way and the open events are written
-    const SimLog log = readSimLog(sim, monotonicToUtc);
-    // Answers served that the station did not take (late under load, or
-    // after it stopped), by instrument.
+    SimLog log = readSimLog(sim, monotonicToUtc);
+    // The exchanges the line held up, measured from the simulator's times:
+    // their answers (if any) may not have been taken, and the station rightly
+    // blanked the instrument at the tick that judged them. On a loaded
+    // machine even a simulator at a raised priority is sometimes late.
+    std::vector<Exchange> heldUp;
+    std::set<std::int64_t> lateAnswers;
+    for (const Exchange& exchange : exchangesOf(recorder, sim))
+        if (heldUpByTheLine(exchange, kAnswerOnTheWire)) {
+            heldUp.push_back(exchange);
+            if (exchange.answer)
+                lateAnswers.insert(exchange.answer->sentUs);
+        }
+    for (Served& s : log.answers)
+        s.maybeMissed = lateAnswers.count(s.us) > 0 || s.utcMs >= endedMs - kEdgeMs;
+    // Answers served that the station did not take and nothing explains,
+    // by instrument.
     std::array<int, 4> missed{};
     for (int n = 1; n <= 3; ++n) {
         const auto answered = std::count_if(log.answers.begin(), log.answers.end(), [n](const Served& s) { return s.to == n; });
-        missed[static_cast<std::size_t>(n)] = static_cast<int>(answered) - static_cast<int>(taken[static_cast<std::size_t>(n)]);
-        EXPECT_LE(missed[static_cast<std::size_t>(n)], 2) << "instrument " << n;
+        const auto explained = std::count_if(log.answers.begin(), log.answers.end(),
+                                             [n](const Served& s) { return s.to == n && s.maybeMissed; });
+        const int unexplained = static_cast<int>(answered - explained) - static_cast<int>(taken[static_cast<std::size_t>(n)]);
+        missed[static_cast<std::size_t>(n)] = std::max(0, unexplained);
+        EXPECT_LE(unexplained, 2) << "instrument " << n;
     }
+    if (!heldUp.empty())
+        std::printf("[ held up  ] %zu exchanges held up by the line\n", heldUp.size());
 
     const QStringList range = {"--from", QString::fromStdString(isoUtc(startedMs - 60'000)), "--to",
                                QString::fromStdString(isoUtc(endedMs + 60'000))};
@@ -212,21 +241,24 @@ TEST(HistoryEndToEnd, ExportsAgreeWithWhatTheSimulatorServedMinuteByMinute)
         const int n = std::stoi(row[0]);
         const std::int64_t start = momentOfCsv(row[1]), end = start + 60'000;
         SCOPED_TRACE("instrument " + row[0] + ", minute " + row[1]);
-        std::vector<float> core, edge;
-        std::optional<std::string> lastInside, lastNear;
-        bool totalWellInside = false;
+        std::vector<float> core, edge;  // edge: those that may or may not count
+        std::vector<const Served*> totals;
         for (const Served& s : log.answers) {
             if (s.to != n || s.utcMs < start - kEdgeMs || s.utcMs >= end + kEdgeMs)
                 continue;
-            const bool inside = s.utcMs >= start + kEdgeMs && s.utcMs < end - kEdgeMs;
+            const bool inside = s.utcMs >= start + kEdgeMs && s.utcMs < end - kEdgeMs && !s.maybeMissed;
             if (s.block == 0)
                 (inside ? core : edge).push_back(served(s));
-            if (s.block == 4) {
-                totalWellInside = totalWellInside || inside;
-                if (s.utcMs < end - kEdgeMs)
-                    lastInside = s.value;
-                lastNear = s.value;
-            }
+            if (s.block == 4)
+                totals.push_back(&s);
+        }
+        // The totals the minute may have kept last: from the last one near
+        // it back to the last one surely taken well inside it.
+        std::vector<std::string> lastTotals;
+        bool totalSurelyTaken = false;
+        for (auto t = totals.rbegin(); t != totals.rend() && !totalSurelyTaken; ++t) {
+            lastTotals.push_back((*t)->value);
+            totalSurelyTaken = !(*t)->maybeMissed && (*t)->utcMs >= start + kEdgeMs && (*t)->utcMs < end - kEdgeMs;
         }
         const int answers = std::stoi(row[19]);
         blank[static_cast<std::size_t>(n)] += std::stod(row[20]);
@@ -243,39 +275,66 @@ TEST(HistoryEndToEnd, ExportsAgreeWithWhatTheSimulatorServedMinuteByMinute)
         // none came in the minute (an instrument back from a silence just
         // before the minute's end answers its flow before its totals).
         if (row[15].empty()) {
-            EXPECT_FALSE(totalWellInside) << "a total served in the minute was not kept";
+            EXPECT_FALSE(totalSurelyTaken) << "a total served in the minute was not kept";
             continue;
         }
-        ASSERT_TRUE(lastNear) << "stored " << row[15] << ", but no total served";
         const auto stored = Decimal::of(row[15]);
         ASSERT_TRUE(stored) << row[15];
-        EXPECT_TRUE((lastInside && *stored == *Decimal::of(*lastInside)) || *stored == *Decimal::of(*lastNear))
-            << "stored " << row[15] << ", served last " << lastInside.value_or("-") << " or " << *lastNear;
+        EXPECT_TRUE(std::any_of(lastTotals.begin(), lastTotals.end(),
+                                [&](const std::string& t) { return *stored == *Decimal::of(t); }))
+            << "stored " << row[15] << ", served last " << ::testing::PrintToString(lastTotals);
     }
 
     // The silence of instrument 2: from its first unanswered request (the
-    // station blanks it at the next tick) to its first answer after.
+    // station blanks it at the next tick) to its first answer after that it
+    // took.
     const auto firstSkip = std::find_if(log.skipped.begin(), log.skipped.end(), [](const Served& s) { return s.to == 2; });
     ASSERT_NE(firstSkip, log.skipped.end());
     const auto backAgain = std::find_if(log.answers.begin(), log.answers.end(),
                                         [&](const Served& s) { return s.to == 2 && s.utcMs > firstSkip->utcMs; });
-    ASSERT_NE(backAgain, log.answers.end());
-    std::vector<std::vector<std::string>> silences, alarms;
+    const auto takenAgain = std::find_if(backAgain, log.answers.end(),
+                                         [&](const Served& s) { return s.to == 2 && !s.maybeMissed; });
+    ASSERT_NE(takenAgain, log.answers.end());
+    const auto utcOf = [&](std::int64_t us) { return us / 1000 + monotonicToUtc; };
+    std::vector<std::vector<std::string>> planned, alarms;
+    std::array<double, 4> silent{};
+    std::array<int, 4> silences{};
+    int excused = 0;
     for (const auto& e : events) {
-        if (e[1] == "无应答")
-            silences.push_back(e);
         if (e[1] == "报警")
             alarms.push_back(e);
+        if (e[1] != "无应答")
+            continue;
+        const int n = std::stoi(e[0]);
+        ASSERT_TRUE(n >= 1 && n <= 3) << e[0];
+        const std::int64_t from = momentOfCsv(e[3]), to = momentOfCsv(e[4]);
+        silent[static_cast<std::size_t>(n)] += std::stod(e[5]);
+        ++silences[static_cast<std::size_t>(n)];
+        // Besides that one, a silence only where the line held an exchange
+        // with that instrument up, beginning at the tick that judged it.
+        const bool heldThen = std::any_of(heldUp.begin(), heldUp.end(), [&](const Exchange& x) {
+            return x.address == n && x.judgedUs && std::abs(utcOf(*x.judgedUs) - from) <= 1000 + kEdgeMs;
+        });
+        if (n == 2 && from <= firstSkip->utcMs + kEdgeMs + kTickMs && to >= firstSkip->utcMs) {
+            planned.push_back(e);
+            EXPECT_TRUE(from >= firstSkip->utcMs - 1000 || heldThen)  // CSV times are whole seconds
+                << "silent from " << e[3] << ", its first request unanswered at " << isoUtc(firstSkip->utcMs);
+            EXPECT_GE(static_cast<double>(to), static_cast<double>(backAgain->utcMs) - 1000.0 - kEdgeMs);
+            EXPECT_LE(static_cast<double>(to), static_cast<double>(takenAgain->utcMs) + 1000.0 + kEdgeMs);
+            continue;
+        }
+        EXPECT_TRUE(heldThen) << "instrument " << n << " silent from " << e[3] << " to " << e[4]
+                              << ", though the line held none of its exchanges up then";
+        ++excused;
     }
-    ASSERT_EQ(silences.size(), 1u);
-    EXPECT_EQ(silences[0][0], "2");
-    const std::int64_t silentFrom = momentOfCsv(silences[0][3]), silentTo = momentOfCsv(silences[0][4]);
-    EXPECT_GE(silentFrom, firstSkip->utcMs - 1000);  // CSV times are whole seconds
-    EXPECT_LE(silentFrom, firstSkip->utcMs + kEdgeMs + kTickMs);
-    EXPECT_NEAR(static_cast<double>(silentTo), static_cast<double>(backAgain->utcMs), 1000.0 + kEdgeMs);
-    // Its blank seconds, minute by minute, add up to the silence.
-    EXPECT_NEAR(blank[2], std::stod(silences[0][5]), 0.5);
-    EXPECT_NEAR(blank[1] + blank[3], 0, 0.01);
+    ASSERT_EQ(planned.size(), 1u);
+    if (excused > 0)
+        std::printf("[ held up  ] %d silences where the line held the exchange up\n", excused);
+    // The blank seconds, minute by minute, add up to the silences.
+    for (int n = 1; n <= 3; ++n)
+        EXPECT_NEAR(blank[static_cast<std::size_t>(n)], silent[static_cast<std::size_t>(n)],
+                    silences[static_cast<std::size_t>(n)] == 0 ? 0.01 : 0.5 + 0.1 * silences[static_cast<std::size_t>(n)])
+            << "instrument " << n;
 
     // The alarm of instrument 3: from the first answer with the empty-pipe
     // bit to the first without it.
@@ -306,18 +365,25 @@ TEST(HistoryEndToEnd, ExportsAgreeWithWhatTheSimulatorServedMinuteByMinute)
     for (const auto& row : days) {
         const int n = std::stoi(row[0]);
         SCOPED_TRACE("day of instrument " + row[0]);
-        std::vector<std::string> totals;
+        std::vector<const Served*> totals;
         for (const Served& s : log.answers)
             if (s.to == n && s.block == 4)
-                totals.push_back(s.value);
+                totals.push_back(&s);
         ASSERT_GE(totals.size(), 2u);
         const auto volume = Decimal::of(row[2]);
         ASSERT_TRUE(volume) << row[2];
-        // The last answer may have come after the station stopped taking them.
-        const Decimal first = *Decimal::of(totals.front());
-        EXPECT_TRUE(*volume == *Decimal::of(totals.back()) - first ||
-                    *volume == *Decimal::of(totals[totals.size() - 2]) - first)
-            << "volume " << row[2] << " from " << totals.front() << " to " << totals.back();
+        // The first and the last total the station took: at either end, up
+        // to the first one it surely took.
+        std::vector<Decimal> firsts, lasts;
+        for (auto t = totals.begin(); t != totals.end() && (firsts.empty() || (*std::prev(t))->maybeMissed); ++t)
+            firsts.push_back(*Decimal::of((*t)->value));
+        for (auto t = totals.rbegin(); t != totals.rend() && (lasts.empty() || (*std::prev(t))->maybeMissed); ++t)
+            lasts.push_back(*Decimal::of((*t)->value));
+        bool found = false;
+        for (const Decimal& first : firsts)
+            for (const Decimal& last : lasts)
+                found = found || *volume == last - first;
+        EXPECT_TRUE(found) << "volume " << row[2] << " from " << totals.front()->value << " to " << totals.back()->value;
         EXPECT_EQ(row[5], n == 3 ? "空管报警" : "");
     }
 }
