@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cstdio>
 #include <ctime>
 
 namespace lumo::testing {
@@ -15,6 +16,19 @@ constexpr std::int64_t kDeliveryUs = 5000;
 // A pseudo-terminal hands a request over in microseconds: one the
 // simulator had this long to read and did not was held up by the line.
 constexpr std::int64_t kUnreadUs = 10000;
+
+// The calling thread's run-queue time, from the kernel's scheduler
+// statistics (its second figure, in nanoseconds); 0 where there are none.
+std::int64_t queuedSoFarUs()
+{
+    std::FILE* file = std::fopen("/proc/thread-self/schedstat", "r");
+    if (!file)
+        return 0;
+    unsigned long long running = 0, waiting = 0;
+    const int read = std::fscanf(file, "%llu %llu", &running, &waiting);
+    std::fclose(file);
+    return read == 2 ? static_cast<std::int64_t>(waiting / 1000) : 0;
+}
 
 struct SimEvent {
     std::int64_t atUs;
@@ -65,14 +79,16 @@ void LineRecorder::installIn(StationConfig& config)
 Status LineRecorder::clearInput()
 {
     inputClears_.push_back(monotonicUs());
+    queuedAtClears_.push_back(queuedSoFarUs());
     return port_->clearInput();
 }
 
 Status LineRecorder::write(std::span<const std::uint8_t> bytes)
 {
     const std::int64_t at = monotonicUs();
+    const std::int64_t queued = queuedSoFarUs();
     const Status status = port_->write(bytes);
-    writes_.push_back({at, Bytes(bytes.begin(), bytes.end()), status.ok()});
+    writes_.push_back({at, Bytes(bytes.begin(), bytes.end()), status.ok(), queued});
     return status;
 }
 
@@ -84,7 +100,7 @@ std::vector<Exchange> exchangesOf(const LineRecorder& recorder, const Simulator&
     for (const LineRecorder::Write& write : recorder.writes()) {
         if (!write.wentOut)
             continue;
-        Exchange exchange{write.atUs, write.bytes, addressOf(write.bytes), {}, {}, {}};
+        Exchange exchange{write.atUs, write.bytes, addressOf(write.bytes), {}, {}, {}, {}};
         // The next request the simulator read, if it is this one: requests
         // it never read (a tick cleared them first) are not in its log.
         std::size_t read = next;
@@ -97,9 +113,10 @@ std::vector<Exchange> exchangesOf(const LineRecorder& recorder, const Simulator&
                     exchange.answer = SimAnswer{events[i].atUs, events[i].bytes.size(), events[i].addr, events[i].fault};
             next = read + 1;
         }
-        for (const std::int64_t clear : recorder.inputClears())
-            if (clear > write.atUs) {
-                exchange.judgedUs = clear;
+        for (std::size_t i = 0; i < recorder.inputClears().size(); ++i)
+            if (recorder.inputClears()[i] > write.atUs) {
+                exchange.judgedUs = recorder.inputClears()[i];
+                exchange.queuedUs = recorder.queuedAtClears()[i] - write.queuedUs;
                 break;
             }
         exchanges.push_back(std::move(exchange));
@@ -115,6 +132,20 @@ bool heldUpByTheLine(const Exchange& exchange, std::chrono::microseconds answerO
         return *exchange.judgedUs - exchange.writtenUs >= kUnreadUs;
     const std::int64_t answerEnds = exchange.answer ? exchange.answer->sentUs : *exchange.readUs + answerOnTheWire.count();
     return answerEnds + kDeliveryUs > *exchange.judgedUs;
+}
+
+bool keptFromTheCpu(const Exchange& exchange)
+{
+    if (!exchange.judgedUs || !exchange.queuedUs || !exchange.answer)
+        return false;
+    // The whole exchange's queued time against the answer's part of it: on
+    // a tick of 50 ms or more that part is most of the exchange.
+    return *exchange.queuedUs + kDeliveryUs >= *exchange.judgedUs - exchange.answer->sentUs;
+}
+
+bool heldUpOutsideTheStation(const Exchange& exchange, std::chrono::microseconds answerOnTheWire)
+{
+    return heldUpByTheLine(exchange, answerOnTheWire) || keptFromTheCpu(exchange);
 }
 
 }  // namespace lumo::testing

@@ -131,7 +131,14 @@ TEST_P(StoredCount, PollsAndShowsPagesByTheLeadingNumber)
     // What the cells show from the first answer on (none came before the
     // event loop ran).
     CellRecorder cells(s.run->grid());
-    EXPECT_TRUE(waitFor([&] { return s.requestedAddress(row.highestPolled); }, 20000)) << row.stored;
+    // That address or a higher one: on a loaded machine the simulator may
+    // read a request together with the next (two frames in one read, which
+    // it rightly does not answer), and the sweep then goes on beyond it.
+    const auto reached = [&](const std::vector<int>& seen) {
+        return std::find_if(seen.begin(), seen.end(), [&](int a) { return a >= row.highestPolled; }) - seen.begin();
+    };
+    EXPECT_TRUE(waitFor([&] { return reached(s.requested()) < static_cast<std::ptrdiff_t>(s.requested().size()); }, 20000))
+        << row.stored;
     // The address advances before each request: a sweep starts at 2 and
     // comes back to 1 only after the highest address. Told by the order of
     // the requests on the line and of the cells' first texts, not by what
@@ -149,7 +156,7 @@ TEST_P(StoredCount, PollsAndShowsPagesByTheLeadingNumber)
         ASSERT_FALSE(seen.empty());
         EXPECT_EQ(seen.front(), 2);
         EXPECT_LT(first(39), first(1)) << "address 1 comes last in the sweep";
-        EXPECT_LT(first(row.highestPolled), first(1)) << "address 1 comes last in the sweep";
+        EXPECT_LT(reached(seen), first(1)) << "address 1 comes last in the sweep";
         const auto shown = [&](int instrument) {
             return std::find_if(cells.changes.begin(), cells.changes.end(),
                                 [&](const CellRecorder::Change& c) { return c.instrument == instrument; }) -
