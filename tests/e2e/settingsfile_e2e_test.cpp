@@ -3,6 +3,7 @@
 // file at save. The real start-up reads them; message boxes go to a fake.
 
 #include "linelog.h"
+#include "linerecorder.h"
 #include "mainwindow.h"
 #include "sqlitesettingsstore.h"
 #include "stationrun.h"
@@ -12,8 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSerialPort>
 
 #include <unistd.h>
@@ -80,7 +79,8 @@ struct Start {
         sim = std::make_unique<Simulator>(dir, allInstruments());
         if (before)
             before(dir);
-        run = std::make_unique<StationRun>(dir, Protocol::Modbus);
+        run = std::make_unique<StationRun>(dir, Protocol::Modbus,
+                                           [this](lumo::StationConfig& config) { recorder.installIn(config); });
         QElapsedTimer clock;
         clock.start();
         result = run->station->start();
@@ -88,22 +88,15 @@ struct Start {
     }
     std::string field(ValueField f) { return run->station->fields().text(f); }
     std::string message() { return run->dialogs.informed.empty() ? "" : run->dialogs.informed.back(); }
-    // The addresses asked, in order. Read as Modbus requests, eight bytes
-    // each: on a loaded machine the simulator may take a request together
-    // with the next in one read (two frames, which it rightly does not
-    // answer), and both were asked all the same.
-    std::vector<int> requested()
+    // The addresses the station asked, in order, as it wrote its requests:
+    // on a loaded machine a request the simulator has not read by the next
+    // tick is taken back by that tick's clearing and never reaches its log.
+    std::vector<int> requested() const
     {
         std::vector<int> addresses;
-        for (const QString& line : sim->logLines()) {
-            const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
-            if (event.value("ev").toString() != "rx")
-                continue;
-            const QByteArray bytes = QByteArray::fromHex(event.value("hex").toString().toLatin1());
-            for (qsizetype at = 0; bytes.size() % 8 == 0 && at < bytes.size(); at += 8)
-                if (bytes[at + 1] == 0x03)
-                    addresses.push_back(static_cast<std::uint8_t>(bytes[at]));
-        }
+        for (const LineRecorder::Write& write : recorder.writes())
+            if (write.wentOut && write.bytes.size() == 8)
+                addresses.push_back(write.bytes[0]);
         return addresses;
     }
     bool requestedAddress(int address)
@@ -114,6 +107,7 @@ struct Start {
 
     ProgramDir dir;
     std::unique_ptr<Simulator> sim;
+    LineRecorder recorder;
     std::unique_ptr<StationRun> run;
     StartupResult result{};
     qint64 startMs = 0;
